@@ -1,0 +1,39 @@
+// The values the shipped image is built with. A build's BuildSettings.h pulls
+// these into namespace Settings and may declare its own values in front of them.
+#pragma once
+
+#include "Base.h"
+
+// One hop on the way to a PCI-attached UART; a Device of 0xFF ends the list.
+struct UartPciDevice {
+  UINT8 Device;
+  UINT8 Function;
+  UINT16 PowerManagementRegister;
+};
+static_assert(sizeof(UartPciDevice) == 4);
+
+inline constexpr UINT8 UartPciDeviceListEnd = 0xFF;
+
+namespace DefaultSettings {
+// Entry
+inline constexpr UINT32 _gPeimRevision = 0;
+
+// Debug reporting
+inline constexpr UINT8 DebugControlMask = 0x1F;  // 0x01 checks, 0x02 messages, 0x10 trap, 0x20 halt
+inline constexpr UINT32 FixedPrintLevelMask = 0xFFFFFFFF;
+
+// String limits
+inline constexpr UINT32 PcdMaximumUnicodeStringLength = 1000000;
+inline constexpr UINT32 PcdMaximumAsciiStringLength = 0;  // 0: no limit
+
+// Serial console
+inline constexpr UINT32 UartBase = 0x3F8;
+inline constexpr UINT8 UartLineControl = 0x03;  // 8 data bits, no parity, 1 stop bit
+inline constexpr UINT8 UartFifoControl = 0x07;
+inline constexpr UINT32 UartExtendedTxFifoSize = 64;
+inline constexpr UINT32 UartRegisterStride = 1;
+inline constexpr bool UartUseMmio = false;
+inline constexpr bool UartHardwareFlowControl = false;
+inline constexpr bool UartDetectCable = false;
+inline constexpr UartPciDevice UartPciDeviceList[] = {{UartPciDeviceListEnd, 0, 0}};
+}  // namespace DefaultSettings

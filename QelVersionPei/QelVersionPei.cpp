@@ -1,0 +1,40 @@
+// Publishes the firmware package's version record for later PEI modules.
+#include "QelVersionPei.h"
+
+#include "Library/BaseLib.h"
+#include "Library/DebugLib.h"
+#include "Ppi/VersionString.h"
+
+namespace {
+constexpr const CHAR8* Path = "QelVersionPei/QelVersionPei.cpp";
+constexpr UINT32 RecordAllocationLine = 97;
+constexpr UINT32 DescriptorAllocationLine = 109;
+
+// The version text is found directly behind the signature's terminator, so
+// the two texts stay in one block, in this order.
+constexpr CHAR8 VersionBlock[] = "TORVA!V9\0OlvendPI-QX4 1.0.0.P";
+static_assert(sizeof(VersionBlock) == 8 + 1 + 20 + 1);
+}  // namespace
+
+EFI_STATUS PublishVersionString([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandle,
+                                const EFI_PEI_SERVICES** PeiServices) {
+  VersionStringPpi* Record = nullptr;
+  EFI_STATUS Status = (*PeiServices)->AllocatePool(PeiServices, sizeof(VersionStringPpi), reinterpret_cast<VOID**>(&Record));
+  CheckStatus(Status, Path, RecordAllocationLine);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  Record->Signature = VersionBlock;
+  Record->VersionString = Record->Signature + AsciiStrSize(Record->Signature);
+
+  EFI_PEI_PPI_DESCRIPTOR* Descriptor = nullptr;
+  Status = (*PeiServices)->AllocatePool(PeiServices, sizeof(EFI_PEI_PPI_DESCRIPTOR), reinterpret_cast<VOID**>(&Descriptor));
+  CheckStatus(Status, Path, DescriptorAllocationLine);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  Descriptor->Flags = EFI_PEI_PPI_DESCRIPTOR_PPI | EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST;
+  Descriptor->Guid = const_cast<EFI_GUID*>(&VersionStringPpiGuid);
+  Descriptor->Ppi = Record;
+  return (*PeiServices)->InstallPpi(PeiServices, Descriptor);
+}

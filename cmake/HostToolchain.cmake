@@ -1,0 +1,32 @@
+# Host test bench: i686 Linux user space, so pointers, UINTN and argument slots
+# are those of the target.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER gcc)
+set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+
+# Some kernels cannot execute i386 programs (no IA-32 emulation); there the
+# tests and tools run under QEMU's user-mode emulator.
+if(NOT DEFINED QEL_HOST_EMULATOR)
+  set(Probe "${CMAKE_BINARY_DIR}/CMakeFiles/probe-i386")
+  file(WRITE "${Probe}.c" "int main(void) { return 0; }\n")
+  execute_process(COMMAND gcc -m32 "${Probe}.c" -o "${Probe}" RESULT_VARIABLE Built OUTPUT_QUIET ERROR_QUIET)
+  if(NOT Built EQUAL 0)
+    message(FATAL_ERROR "gcc -m32 cannot build an i386 program: install gcc-multilib and g++-multilib")
+  endif()
+  execute_process(COMMAND "${Probe}" RESULT_VARIABLE Ran OUTPUT_QUIET ERROR_QUIET)
+  if(Ran EQUAL 0)
+    set(QEL_HOST_EMULATOR "" CACHE STRING "how i386 programs are run on this machine")
+  else()
+    find_program(QemuI386 qemu-i386)
+    if(NOT QemuI386)
+      message(FATAL_ERROR "this kernel cannot run i386 programs and qemu-i386 is missing: install qemu-user")
+    endif()
+    set(QEL_HOST_EMULATOR "${QemuI386}" CACHE STRING "how i386 programs are run on this machine")
+  endif()
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR "${QEL_HOST_EMULATOR}")
