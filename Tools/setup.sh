@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds and tests need, when any is missing.
+set -euo pipefail
+packages=(cmake make clang lld llvm gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86)
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

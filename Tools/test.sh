@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up this machine, builds the image and the test bench from the sources,
+# and runs every test; ctest's summary closes the output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash Tools/setup.sh
+bash Tools/build.sh firmware host-sanitize host >/dev/null
+echo "== tests with address and undefined sanitizers"
+ctest --preset host-sanitize -j "$(nproc)" --output-on-failure | tail -n 3
+echo "== tests"
+ctest --preset host -j "$(nproc)"
