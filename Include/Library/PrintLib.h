@@ -1,0 +1,37 @@
+// The bounded printf-like format engine and its front ends.
+#pragma once
+
+#include <stdarg.h>
+
+#include "Base.h"
+
+// Options word: the caller may set WideOutput, WideFormat and MeasureOnly; the
+// other bits are the engine's working state for one format element.
+namespace PrintFlags {
+inline constexpr UINTN AlignLeft = 0x0001;
+inline constexpr UINTN ShowPlus = 0x0002;
+inline constexpr UINTN ShowSpace = 0x0004;
+inline constexpr UINTN GroupThousands = 0x0008;
+inline constexpr UINTN Value64 = 0x0010;
+inline constexpr UINTN ZeroFill = 0x0020;
+inline constexpr UINTN WideOutput = 0x0040;
+inline constexpr UINTN Base16 = 0x0080;
+inline constexpr UINTN WideFormat = 0x0100;
+inline constexpr UINTN WidthGiven = 0x0200;
+inline constexpr UINTN ArgWide = 0x0400;
+inline constexpr UINTN PrecisionGiven = 0x0800;
+inline constexpr UINTN DigitsReversed = 0x1000;
+inline constexpr UINTN MeasureOnly = 0x2000;
+inline constexpr UINTN TreatUnsigned = 0x4000;
+inline constexpr UINTN CallerBits = WideOutput | WideFormat | MeasureOnly;
+}  // namespace PrintFlags
+
+// Buffer and Format are byte or CHAR16 strings as the options say; BufferSize
+// counts characters of the output width. ArgumentList walks 4-byte slots; a
+// non-null SecondList is read instead of it. Returns the characters written,
+// without the terminator (with MeasureOnly: the characters the output needs).
+UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
+                   const UINT32* SecondList);
+UINTN FormatToBuffer(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, ...);
+UINTN AsciiFormatList(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, va_list Arguments);
+UINTN AsciiFormat(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, ...);
