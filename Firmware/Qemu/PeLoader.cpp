@@ -1,0 +1,188 @@
+// A PE32 loader for one relocatable i386 image with no imports.
+#include "PeLoader.h"
+
+namespace {
+// Offsets in the headers (Microsoft PE/COFF specification).
+constexpr UINT32 DosSignature = 0x5A4D;  // "MZ"
+constexpr UINT32 DosNewHeaderOffset = 0x3C;
+constexpr UINT32 PeSignature = 0x00004550;  // "PE\0\0"
+constexpr UINT32 CoffMachine = 4;
+constexpr UINT32 CoffSectionCount = 6;
+constexpr UINT32 CoffOptionalHeaderSize = 20;
+constexpr UINT32 CoffCharacteristics = 22;
+constexpr UINT32 OptionalHeader = 24;
+constexpr UINT32 OptMagic = 0;
+constexpr UINT32 OptEntryPoint = 16;
+constexpr UINT32 OptImageBase = 28;
+constexpr UINT32 OptSectionAlignment = 32;
+constexpr UINT32 OptFileAlignment = 36;
+constexpr UINT32 OptSizeOfImage = 56;
+constexpr UINT32 OptSizeOfHeaders = 60;
+constexpr UINT32 OptSubsystem = 68;
+constexpr UINT32 OptDirectoryCount = 92;
+constexpr UINT32 OptDirectories = 96;
+constexpr UINT32 ImportDirectory = 1;
+constexpr UINT32 RelocationDirectory = 5;
+constexpr UINT32 SectionHeaderSize = 40;
+constexpr UINT32 SectionVirtualSize = 8;
+constexpr UINT32 SectionRva = 12;
+constexpr UINT32 SectionRawSize = 16;
+constexpr UINT32 SectionRawOffset = 20;
+
+constexpr UINT16 MachineI386 = 0x014C;
+constexpr UINT16 Pe32Magic = 0x010B;
+constexpr UINT16 SubsystemBootServiceDriver = 0x0B;
+constexpr UINT16 ExecutableImage = 0x0002;
+constexpr UINT16 RelocationsStripped = 0x0001;
+constexpr UINT32 RelocAbsolute = 0;
+constexpr UINT32 RelocHighLow = 3;
+
+UINT16 Read16(const UINT8* At) { return static_cast<UINT16>(At[0] | (At[1] << 8)); }
+UINT32 Read32(const UINT8* At) { return Read16(At) | (static_cast<UINT32>(Read16(At + 2)) << 16); }
+
+// True when [Offset, Offset + Size) lies within Limit, without overflow.
+bool Within(UINT32 Offset, UINT32 Size, UINT32 Limit) { return Offset <= Limit && Size <= Limit - Offset; }
+
+const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, LoadedImage& Image) {
+  UINT8* Base = reinterpret_cast<UINT8*>(Image.Address);
+  const UINT32 Delta = Image.Address - Image.PreferredBase;
+  UINT32 Offset = 0;
+  while (Offset + 8 <= DirectorySize) {
+    const UINT32 PageRva = Read32(Directory + Offset);
+    const UINT32 BlockSize = Read32(Directory + Offset + 4);
+    if (BlockSize < 8 || !Within(Offset, BlockSize, DirectorySize)) {
+      return "a base relocation block overruns its directory";
+    }
+    for (UINT32 Entry = Offset + 8; Entry + 2 <= Offset + BlockSize; Entry += 2) {
+      const UINT16 Fixup = Read16(Directory + Entry);
+      const UINT32 Type = Fixup >> 12;
+      const UINT32 Target = PageRva + (Fixup & 0xFFF);
+      if (Type == RelocAbsolute) {
+        continue;
+      }
+      if (Type != RelocHighLow) {
+        return "a base relocation has a type other than HIGHLOW";
+      }
+      if (!Within(Target, 4, Image.Size)) {
+        return "a base relocation points outside the image";
+      }
+      const UINT32 Value = Read32(Base + Target) + Delta;
+      Base[Target] = static_cast<UINT8>(Value);
+      Base[Target + 1] = static_cast<UINT8>(Value >> 8);
+      Base[Target + 2] = static_cast<UINT8>(Value >> 16);
+      Base[Target + 3] = static_cast<UINT8>(Value >> 24);
+      ++Image.Relocations;
+    }
+    Offset += BlockSize;
+  }
+  return nullptr;
+}
+}  // namespace
+
+const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image) {
+  Image = {};
+  if (FileSize < 0x40 || Read16(File) != DosSignature) {
+    return "no MZ header";
+  }
+  const UINT32 Pe = Read32(File + DosNewHeaderOffset);
+  if (!Within(Pe, OptionalHeader + OptDirectories, FileSize) || Read32(File + Pe) != PeSignature) {
+    return "no PE signature";
+  }
+  const UINT8* Coff = File + Pe;
+  const UINT8* Optional = Coff + OptionalHeader;
+  if (Read16(Coff + CoffMachine) != MachineI386) {
+    return "machine is not i386";
+  }
+  const UINT16 Characteristics = Read16(Coff + CoffCharacteristics);
+  if ((Characteristics & ExecutableImage) == 0 || (Characteristics & RelocationsStripped) != 0) {
+    return "not an executable image with relocations";
+  }
+  if (Read16(Optional + OptMagic) != Pe32Magic) {
+    return "optional header is not PE32";
+  }
+  if (Read16(Optional + OptSubsystem) != SubsystemBootServiceDriver) {
+    return "subsystem is not EFI boot service driver";
+  }
+  const UINT32 OptionalSize = Read16(Coff + CoffOptionalHeaderSize);
+  const UINT32 DirectoryCount = Read32(Optional + OptDirectoryCount);
+  if (DirectoryCount <= RelocationDirectory || OptDirectories + DirectoryCount * 8 > OptionalSize ||
+      !Within(Pe + OptionalHeader, OptionalSize, FileSize)) {
+    return "optional header too short for the relocation directory";
+  }
+  if (Read32(Optional + OptDirectories + ImportDirectory * 8 + 4) != 0) {
+    return "the image imports symbols";
+  }
+  Image.Address = LoadAddress;
+  Image.PreferredBase = Read32(Optional + OptImageBase);
+  Image.Size = Read32(Optional + OptSizeOfImage);
+  const UINT32 HeadersSize = Read32(Optional + OptSizeOfHeaders);
+  const UINT32 EntryRva = Read32(Optional + OptEntryPoint);
+  if (Image.PreferredBase == LoadAddress) {
+    return "the load address equals the image base, so relocations would go untested";
+  }
+  if (Image.Size > (1u << 20) || HeadersSize > Image.Size || HeadersSize > FileSize || EntryRva >= Image.Size) {
+    return "image size, header size or entry point out of range";
+  }
+  // Flash images run in place, which needs every RVA to equal its file offset.
+  if (Read32(Optional + OptSectionAlignment) != Read32(Optional + OptFileAlignment)) {
+    return "section alignment differs from file alignment, so the image cannot run in place";
+  }
+
+  UINT8* Target = reinterpret_cast<UINT8*>(LoadAddress);
+  for (UINT32 Index = 0; Index < Image.Size; ++Index) {
+    Target[Index] = Index < HeadersSize ? File[Index] : 0;
+  }
+  const UINT32 SectionCount = Read16(Coff + CoffSectionCount);
+  const UINT32 SectionTable = Pe + OptionalHeader + OptionalSize;
+  if (!Within(SectionTable, SectionCount * SectionHeaderSize, FileSize)) {
+    return "section table outside the file";
+  }
+  for (UINT32 Index = 0; Index < SectionCount; ++Index) {
+    const UINT8* Header = File + SectionTable + Index * SectionHeaderSize;
+    const UINT32 Rva = Read32(Header + SectionRva);
+    const UINT32 VirtualSize = Read32(Header + SectionVirtualSize);
+    const UINT32 RawSize = Read32(Header + SectionRawSize);
+    const UINT32 RawOffset = Read32(Header + SectionRawOffset);
+    const UINT32 CopySize = RawSize < VirtualSize ? RawSize : VirtualSize;
+    if (!Within(Rva, VirtualSize, Image.Size) || !Within(RawOffset, CopySize, FileSize)) {
+      return "a section lies outside the image or the file";
+    }
+    for (UINT32 Byte = 0; Byte < CopySize; ++Byte) {
+      Target[Rva + Byte] = File[RawOffset + Byte];
+    }
+    if (Index < sizeof(Image.Sections) / sizeof(Image.Sections[0])) {
+      ImageSection& Section = Image.Sections[Image.SectionCount++];
+      for (UINT32 Character = 0; Character < 8; ++Character) {
+        Section.Name[Character] = static_cast<CHAR8>(Header[Character]);
+      }
+      Section.Name[8] = 0;
+      Section.Rva = Rva;
+      Section.Size = VirtualSize;
+    }
+  }
+
+  const UINT32 RelocationRva = Read32(Optional + OptDirectories + RelocationDirectory * 8);
+  const UINT32 RelocationSize = Read32(Optional + OptDirectories + RelocationDirectory * 8 + 4);
+  if (RelocationSize == 0 || !Within(RelocationRva, RelocationSize, Image.Size)) {
+    return "no base relocation directory inside the image";
+  }
+  if (const CHAR8* Refused = ApplyRelocations(Target + RelocationRva, RelocationSize, Image)) {
+    return Refused;
+  }
+  Image.Entry = LoadAddress + EntryRva;
+  return nullptr;
+}
+
+bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size) {
+  return Address >= Image.Address && Within(Address - Image.Address, Size, Image.Size);
+}
+
+const CHAR8* SectionOf(const LoadedImage& Image, UINT32 Rva) {
+  for (UINT32 Index = 0; Index < Image.SectionCount; ++Index) {
+    const ImageSection& Section = Image.Sections[Index];
+    if (Rva >= Section.Rva && Rva - Section.Rva < Section.Size) {
+      return Section.Name;
+    }
+  }
+  return Rva < Image.Size ? "headers" : "outside";
+}

@@ -1,0 +1,255 @@
+// Command-line scenarios and their platform set-up.
+#include "Scenario.h"
+
+#include "Instructions.h"
+#include "Platform.h"
+#include "Report.h"
+#include "Settings/PciSerial/BuildSettings.h"
+
+namespace {
+// The QEMU topology that the PciSerial image variant describes: the bridge on
+// bus 0, the serial function on the bridge's secondary bus.
+constexpr UINT32 BridgeDevice = Settings::UartPciDeviceList[0].Device;
+constexpr UINT32 BridgeFunction = Settings::UartPciDeviceList[0].Function;
+constexpr UINT32 SerialDevice = Settings::UartPciDeviceList[1].Device;
+constexpr UINT32 SerialFunction = Settings::UartPciDeviceList[1].Function;
+constexpr UINT32 SerialPowerRegister = Settings::UartPciDeviceList[1].PowerManagementRegister;
+static_assert(Settings::UartPciDeviceList[2].Device == UartPciDeviceListEnd, "one bridge, then the UART");
+constexpr UINT16 PowerStateD3 = 0x0003;
+constexpr UINT32 MarkerRegister = 0x48;  // pci-serial scratch, unused by the module
+constexpr UINT32 MarkerStart = 0x5157A127;
+constexpr UINT32 MarkerEnd = 0x51E0D000;
+constexpr UINT16 IirOffset = 2;
+
+bool Same(const CHAR8* Text, const CHAR8* Word, UINT32 Length) {
+  UINT32 Index = 0;
+  while (Index < Length && Word[Index] != 0 && Text[Index] == Word[Index]) {
+    ++Index;
+  }
+  return Index == Length && Word[Index] == 0;
+}
+
+bool ParseHex(const CHAR8* Text, UINT32 Length, UINT32 MaxDigits, UINT32& Value) {
+  if (Length == 0 || Length > MaxDigits) {
+    return false;
+  }
+  Value = 0;
+  for (UINT32 Index = 0; Index < Length; ++Index) {
+    const CHAR8 Character = Text[Index];
+    UINT32 Digit;
+    if (Character >= '0' && Character <= '9') {
+      Digit = static_cast<UINT32>(Character - '0');
+    } else if (Character >= 'A' && Character <= 'F') {
+      Digit = static_cast<UINT32>(Character - 'A' + 10);
+    } else if (Character >= 'a' && Character <= 'f') {
+      Digit = static_cast<UINT32>(Character - 'a' + 10);
+    } else {
+      return false;
+    }
+    Value = (Value << 4) | Digit;
+  }
+  return true;
+}
+
+bool ParseDecimal(const CHAR8* Text, UINT32 Length, UINT32& Value) {
+  if (Length == 0 || Length > 4) {
+    return false;
+  }
+  Value = 0;
+  for (UINT32 Index = 0; Index < Length; ++Index) {
+    if (Text[Index] < '0' || Text[Index] > '9') {
+      return false;
+    }
+    Value = Value * 10 + static_cast<UINT32>(Text[Index] - '0');
+  }
+  return true;
+}
+
+// What an earlier boot stage programs for the CMOS baud selection: the same
+// divisor rule the module applies (bits 1..2 of 0x6F).
+UINT16 DivisorFor(UINT8 Baud) {
+  constexpr UINT16 Divisors[] = {1, 2, 6, 12};
+  return Divisors[(Baud & 0x06) >> 1];
+}
+
+const CHAR8* PciName(PciState State) {
+  switch (State) {
+    case PciState::Off:
+      return "off";
+    case PciState::D3:
+      return "d3";
+    case PciState::BarEmpty:
+      return "bar-empty";
+    case PciState::WindowClosed:
+      return "window-closed";
+  }
+  return "?";
+}
+
+UINT32 SerialBus() { return Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus); }
+}  // namespace
+
+const CHAR8* ParseScenario(const CHAR8* CommandLine, Scenario& Result) {
+  Result = {};
+  const CHAR8* Cursor = CommandLine;
+  while (*Cursor != 0) {
+    while (*Cursor == ' ') {
+      ++Cursor;
+    }
+    const CHAR8* Word = Cursor;
+    const CHAR8* Equals = nullptr;
+    while (*Cursor != 0 && *Cursor != ' ') {
+      if (*Cursor == '=' && Equals == nullptr) {
+        Equals = Cursor;
+      }
+      ++Cursor;
+    }
+    if (Equals == nullptr) {
+      continue;  // the loader puts the kernel's own path first
+    }
+    const UINT32 KeyLength = static_cast<UINT32>(Equals - Word);
+    const CHAR8* Value = Equals + 1;
+    const UINT32 ValueLength = static_cast<UINT32>(Cursor - Value);
+    UINT32 Number = 0;
+    if (Same(Word, "level", KeyLength) && ParseHex(Value, ValueLength, 8, Number)) {
+      Result.Level = Number;
+    } else if (Same(Word, "baud", KeyLength) && ParseHex(Value, ValueLength, 2, Number)) {
+      Result.Baud = static_cast<UINT8>(Number);
+    } else if (Same(Word, "uart", KeyLength) && Same(Value, "boot", ValueLength)) {
+      Result.Uart = UartState::Boot;
+    } else if (Same(Word, "uart", KeyLength) && Same(Value, "ready", ValueLength)) {
+      Result.Uart = UartState::Ready;
+    } else if (Same(Word, "fail-alloc", KeyLength) && ParseDecimal(Value, ValueLength, Number)) {
+      Result.FailingAllocation = Number;
+    } else if (Same(Word, "install-status", KeyLength) && ParseHex(Value, ValueLength, 8, Number)) {
+      Result.InstallFails = true;
+      Result.InstallStatus = Number;
+    } else if (Same(Word, "expect-status", KeyLength) && ParseHex(Value, ValueLength, 8, Number)) {
+      Result.ExpectedStatus = Number;
+    } else if (Same(Word, "pci", KeyLength) && Same(Value, "off", ValueLength)) {
+      Result.Pci = PciState::Off;
+    } else if (Same(Word, "pci", KeyLength) && Same(Value, "d3", ValueLength)) {
+      Result.Pci = PciState::D3;
+    } else if (Same(Word, "pci", KeyLength) && Same(Value, "bar-empty", ValueLength)) {
+      Result.Pci = PciState::BarEmpty;
+    } else if (Same(Word, "pci", KeyLength) && Same(Value, "window-closed", ValueLength)) {
+      Result.Pci = PciState::WindowClosed;
+    } else {
+      return Word;
+    }
+  }
+  return nullptr;
+}
+
+void DescribeScenario(const Scenario& Setup) {
+  Report::Text("scenario: level=");
+  Report::Hex(Setup.Level, 8);
+  Report::Text(" baud=");
+  Report::Hex(Setup.Baud, 2);
+  Report::Text(Setup.Uart == UartState::Ready ? " uart=ready" : " uart=boot");
+  Report::Text(" fail-alloc=");
+  Report::Decimal(Setup.FailingAllocation);
+  Report::Text(" install-status=");
+  if (Setup.InstallFails) {
+    Report::Hex(Setup.InstallStatus, 8);
+  } else {
+    Report::Text("real");
+  }
+  Report::Text(" expect-status=");
+  Report::Hex(Setup.ExpectedStatus, 8);
+  Report::Text(" pci=");
+  Report::Text(PciName(Setup.Pci));
+  Report::Text("\n");
+}
+
+void PrepareScenario(const Scenario& Setup) {
+  for (UINT8 Index = 0; Index < 4; ++Index) {
+    Cmos::Write(static_cast<UINT8>(Cmos::LevelMask + Index), static_cast<UINT8>(Setup.Level >> (8 * Index)));
+  }
+  Cmos::Write(Cmos::BaudSelect, Setup.Baud);
+  if (Setup.Uart == UartState::Ready) {
+    // 8N1, FIFOs on and DTR/RTS/OUT2 set: a module that reprograms the line
+    // would clear the modem control byte, so leaving it alone shows.
+    constexpr UINT8 LineControl8N1 = 0x03;
+    constexpr UINT8 FifoEnable = 0x01;
+    constexpr UINT8 DtrRtsOut2 = 0x0B;
+    Uart::Program(Uart::Com1, LineControl8N1, DivisorFor(Setup.Baud), FifoEnable, DtrRtsOut2);
+    Uart::Program(Uart::Com2, LineControl8N1, DivisorFor(Setup.Baud), FifoEnable, DtrRtsOut2);
+  }
+  if (Setup.Pci == PciState::Off) {
+    return;
+  }
+  // Decoding off on both, the serial function in D3: what the module must undo.
+  const UINT32 Bus = SerialBus();
+  Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,
+               Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  Pci::Write16(Bus, SerialDevice, SerialFunction, Pci::Command,
+               Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  Pci::Write16(Bus, SerialDevice, SerialFunction, SerialPowerRegister, PowerStateD3);
+  if (Setup.Pci == PciState::BarEmpty) {
+    Pci::Write32(Bus, SerialDevice, SerialFunction, Pci::Bar0, 0);
+  }
+  if (Setup.Pci == PciState::WindowClosed) {
+    // The limit below the base: the bridge forwards no I/O at all.
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoBase, 0xD0);
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, 0xC0);
+  }
+}
+
+void MarkModuleRunStart(const Scenario& Setup) {
+  if (Setup.Pci != PciState::Off) {
+    Pci::Write32(SerialBus(), SerialDevice, SerialFunction, MarkerRegister, MarkerStart);
+  }
+}
+
+void MarkModuleRunEnd(const Scenario& Setup) {
+  if (Setup.Pci != PciState::Off) {
+    Pci::Write32(SerialBus(), SerialDevice, SerialFunction, MarkerRegister, MarkerEnd);
+  }
+}
+
+void ReportPci(const Scenario& Setup) {
+  if (Setup.Pci == PciState::Off) {
+    return;
+  }
+  const UINT16 BridgeCommand = Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command);
+  Report::Text("pci bridge 00:");
+  Report::Hex(BridgeDevice, 2);
+  Report::Text(".");
+  Report::Hex(BridgeFunction, 1);
+  Report::Text(": command=");
+  Report::Hex(BridgeCommand, 4);
+  Report::Text(" secondary=");
+  Report::Hex(SerialBus(), 2);
+  Report::Text(" subordinate=");
+  Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SubordinateBus), 2);
+  Report::Text(" io-base=");
+  Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::IoBase), 2);
+  Report::Text(" io-limit=");
+  Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::IoLimit), 2);
+  Report::Text("\n");
+
+  const UINT32 Bus = SerialBus();
+  const UINT16 SerialCommand = Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command);
+  const UINT32 Bar = Pci::Read32(Bus, SerialDevice, SerialFunction, Pci::Bar0);
+  Report::Text("pci uart ");
+  Report::Hex(Bus, 2);
+  Report::Text(":");
+  Report::Hex(SerialDevice, 2);
+  Report::Text(".");
+  Report::Hex(SerialFunction, 1);
+  Report::Text(": command=");
+  Report::Hex(SerialCommand, 4);
+  Report::Text(" bar0=");
+  Report::Hex(Bar, 8);
+  Report::Text(" power=");
+  Report::Hex(Pci::Read16(Bus, SerialDevice, SerialFunction, SerialPowerRegister), 4);
+  // The UART's own FIFO state is only reachable when both decode its ports.
+  Report::Text(" iir=");
+  if ((BridgeCommand & SerialCommand & Pci::IoSpaceEnable) != 0) {
+    Report::Hex(Cpu::In8(static_cast<UINT16>((Bar & ~7u) + IirOffset)), 2);
+  } else {
+    Report::Text("--");
+  }
+  Report::Text("\n");
+}

@@ -1,0 +1,167 @@
+// The machine-level glue: the multiboot header, our own GDT and stack, the
+// exception entry stubs and the call into the module on its own stack.
+#include "Kernel.h"
+
+// The multiboot loader leaves a GDT of its own that may lie anywhere, so the
+// first thing done is to load ours: flat 4 GiB code (0x08) and data (0x10).
+// The accessed bits are preset so that the processor never writes the table.
+asm(R"(
+  .section .multiboot, "a"
+  .balign 4
+  .long 0x1BADB002
+  .long 0x00000000
+  .long -(0x1BADB002 + 0x00000000)
+
+  .section .rodata.gdt, "a"
+  .balign 8
+KernelGdt:
+  .quad 0x0000000000000000
+  .quad 0x00CF9B000000FFFF
+  .quad 0x00CF93000000FFFF
+KernelGdtPointer:
+  .word KernelGdtPointer - KernelGdt - 1
+  .long KernelGdt
+
+  .text
+  .globl KernelStart
+KernelStart:
+  cli
+  lgdt KernelGdtPointer
+  ljmp $0x08, $1f
+1:
+  mov $0x10, %cx
+  mov %cx, %ds
+  mov %cx, %es
+  mov %cx, %fs
+  mov %cx, %gs
+  mov %cx, %ss
+  mov $KernelStack + 16384, %esp
+  cld
+  push %ebx
+  push %eax
+  call KernelMain
+2:
+  cli
+  hlt
+  jmp 2b
+)");
+
+// Exception stubs: each pushes an error code (0 where the processor pushes
+// none) and its vector, saves the registers and hands the frame to
+// OnException, which reports and ends the run.
+asm(R"(
+  .macro ExceptionNoCode Vector
+  .text
+ExceptionEntry\Vector:
+  push $0
+  push $\Vector
+  jmp ExceptionCommon
+  .section .rodata.exceptions, "a"
+  .long ExceptionEntry\Vector
+  .endm
+
+  .macro ExceptionWithCode Vector
+  .text
+ExceptionEntry\Vector:
+  push $\Vector
+  jmp ExceptionCommon
+  .section .rodata.exceptions, "a"
+  .long ExceptionEntry\Vector
+  .endm
+
+  .section .rodata.exceptions, "a"
+  .balign 4
+  .globl ExceptionEntries
+ExceptionEntries:
+  ExceptionNoCode 0
+  ExceptionNoCode 1
+  ExceptionNoCode 2
+  ExceptionNoCode 3
+  ExceptionNoCode 4
+  ExceptionNoCode 5
+  ExceptionNoCode 6
+  ExceptionNoCode 7
+  ExceptionWithCode 8
+  ExceptionNoCode 9
+  ExceptionWithCode 10
+  ExceptionWithCode 11
+  ExceptionWithCode 12
+  ExceptionWithCode 13
+  ExceptionWithCode 14
+  ExceptionNoCode 15
+  ExceptionNoCode 16
+  ExceptionWithCode 17
+  ExceptionNoCode 18
+  ExceptionNoCode 19
+  ExceptionNoCode 20
+  ExceptionWithCode 21
+
+  .text
+ExceptionCommon:
+  pushal
+  mov %esp, %eax
+  push %eax
+  call OnException
+3:
+  cli
+  hlt
+  jmp 3b
+)");
+
+// The breakpoint trap stands for a debugger that resumes at once. Only the
+// processor's 12-byte frame lands on the module's stack; the handler runs on
+// a stack of its own so that the module's high-water mark stays its own.
+asm(R"(
+  .text
+  .globl BreakpointEntry
+BreakpointEntry:
+  mov %esp, BreakpointInterruptedStack
+  mov $BreakpointStack + 4096, %esp
+  pushal
+  pushl BreakpointInterruptedStack
+  call OnBreakpoint
+  add $4, %esp
+  popal
+  mov BreakpointInterruptedStack, %esp
+  iret
+)");
+
+// CallModuleEntry(Entry, FileHandle, PeiServices, StackTop): calls the entry
+// point on the painted stack with the callee-saved registers set to markers,
+// and keeps what they hold on return so the caller can check the IA32
+// calling convention.
+asm(R"(
+  .text
+  .globl CallModuleEntry
+CallModuleEntry:
+  push %ebp
+  push %ebx
+  push %esi
+  push %edi
+  mov 20(%esp), %eax
+  mov 24(%esp), %ecx
+  mov 28(%esp), %edx
+  mov %esp, ModuleCall + 0
+  mov 32(%esp), %esp
+  push %edx
+  push %ecx
+  mov $0xB0B0B0B0, %ebx
+  mov $0x51515151, %esi
+  mov $0xD1D1D1D1, %edi
+  mov $0xEBEBEBEB, %ebp
+  cld
+  call *%eax
+  mov %ebx, ModuleCall + 4
+  mov %esi, ModuleCall + 8
+  mov %edi, ModuleCall + 12
+  mov %ebp, ModuleCall + 16
+  mov %esp, ModuleCall + 20
+  pushf
+  popl ModuleCall + 24
+  mov ModuleCall + 0, %esp
+  pop %edi
+  pop %esi
+  pop %ebx
+  pop %ebp
+  ret
+)");
