@@ -1,5 +1,5 @@
 // The standard simulated board with every device of the serial console wired:
-// CMOS, the Super I/O, two 16550 UARTs and the diagnostic port.
+// CMOS, the Super I/O, two 16550 UARTs, the diagnostic port and a PCI host bridge.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include "Board.h"
 #include "Cmos.h"
 #include "DiagnosticPort.h"
+#include "PciHostBridge.h"
 #include "SuperIo.h"
 #include "Uart16550Model.h"
 
@@ -44,6 +45,8 @@ public:
   Uart16550Model& Com1() { return FirstUart; }
   Uart16550Model& Com2() { return SecondUart; }
   Sim::DiagnosticPort& Diagnostics() { return Diagnostic; }
+  // PCI configuration at 0xCF8/0xCFC; topologies are added by the test.
+  Sim::PciHostBridge& Pci() { return PciHost; }
 
   // Scenario switches; each returns the machine so that they chain.
   Machine& SetCmos(uint8_t Index, uint8_t Value);   // any CMOS byte
@@ -70,6 +73,7 @@ private:
   Sim::Cmos CmosChip{Bus};
   Sim::SuperIo SuperIoChip{Bus};
   Sim::DiagnosticPort Diagnostic{Bus};
+  Sim::PciHostBridge PciHost{Bus};
   Uart16550Model FirstUart;
   Uart16550Model SecondUart;
 };
