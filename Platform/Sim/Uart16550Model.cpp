@@ -354,6 +354,9 @@ void Uart16550Model::Write(unsigned Index, uint8_t Value) {
         SetFraming(LcrValue, static_cast<uint16_t>(Dlm << 8 | Value));
         return;
       }
+      if (OnTransmitWrite) {
+        OnTransmitWrite(Value);
+      }
       ThreInterrupt = false;
       if (TxQueue.size() >= TransmitCapacity()) {
         ++OverrunCount;

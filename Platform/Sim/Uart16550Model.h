@@ -53,6 +53,9 @@ public:
   // When set, the UART answers only while this returns true (a Super I/O
   // that decodes the UART's ports only while the logical device is active).
   std::function<bool()> Decoding;
+  // Called with each byte written to THR, before the UART takes it: a test's
+  // way to change the board at an exact point of a run.
+  std::function<void(uint8_t)> OnTransmitWrite;
   // The modem-status inputs from the cable (MSR bits 4..7); a change sets
   // the matching delta bit, as on the chip.
   void SetModemLines(bool Cts, bool Dsr, bool Ri = false, bool Dcd = true);

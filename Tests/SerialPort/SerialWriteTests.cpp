@@ -26,3 +26,124 @@ TEST(SerialWrite, FortyBytes_ReachBothUartsUnchanged) {
   EXPECT_EQ(Machine.Com1().Transmitted(), Text40);
   EXPECT_EQ(Machine.Com2().Transmitted(), Text40);
 }
+
+namespace {
+// The trace as a skeleton: "I" for the FIFO test (IIR of 0x3F8), "L3"/"L2" for
+// a wait on LSR of 0x3F8/0x2F8 that ended with TEMT set, and the THR writes
+// as "3x"/"2x" with the byte x.
+std::string Skeleton(const std::vector<BusEvent>& Trace) {
+  std::string Text;
+  for (size_t At = 0; At < Trace.size(); ++At) {
+    const BusEvent& Event = Trace[At];
+    if (Event.What == Kind::PortIn && Event.Address == 0x3FA) {
+      Text += "I ";
+    } else if (Event.What == Kind::PortIn && (Event.Address == 0x3FD || Event.Address == 0x2FD)) {
+      const bool LastOfRun = At + 1 == Trace.size() || Trace[At + 1].Address != Event.Address;
+      if (LastOfRun) {
+        Text += Event.Address == 0x3FD ? "L3" : "L2";
+        Text += (Event.Value & 0x40) != 0 ? " " : "? ";
+      }
+    } else if (Event.What == Kind::PortOut && (Event.Address == 0x3F8 || Event.Address == 0x2F8)) {
+      Text += Event.Address == 0x3F8 ? '3' : '2';
+      Text += static_cast<char>(Event.Value);
+      Text += ' ';
+    } else {
+      Text += "<" + Sim::Describe(Event) + "> ";
+    }
+  }
+  return Text;
+}
+
+std::string ExpectedChunks(const std::string& Text, size_t Chunk) {
+  std::string Result;
+  for (size_t At = 0; At < Text.size(); ++At) {
+    if (At % Chunk == 0) {
+      Result += "I L3 L2 ";
+    }
+    Result += std::string("3") + Text[At] + " 2" + Text[At] + " ";
+  }
+  return Result;
+}
+}  // namespace
+
+TEST(SerialWrite, FortyBytes_GoOutAs16_16And8AfterTheFifoTestAndTheTemtWaits) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(Write(Text40), 40u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), ExpectedChunks(Text40, 16));
+}
+
+TEST(SerialWrite, EveryByte_LeavesBothLinesUnchangedInOrderAtTheSelectedBaud8N1) {
+  Sim::Machine Machine;
+  Machine.SelectBaud(0x04);  // 19200
+  ASSERT_EQ(SerialInit(), EFI_SUCCESS);
+  std::string Text;
+  for (int Byte = 0; Byte < 256; ++Byte) {
+    Text += static_cast<char>(Byte);
+  }
+  EXPECT_EQ(Write(Text), 256u);
+  Machine.Settle();
+  for (Sim::Uart16550Model* Uart : {&Machine.Com1(), &Machine.Com2()}) {
+    ASSERT_EQ(Uart->Line().size(), 256u);
+    for (size_t At = 0; At < 256; ++At) {
+      const Sim::UartFrame& Frame = Uart->Line()[At];
+      ASSERT_EQ(Frame.Value, static_cast<uint8_t>(At));
+      ASSERT_EQ(Frame.Divisor, 6);
+      ASSERT_EQ(Frame.LineControl, 0x03);
+      ASSERT_FALSE(Frame.Disturbed);
+    }
+    EXPECT_EQ(Uart->Overruns(), 0u);
+  }
+}
+
+TEST(SerialWrite, ZeroLength_FlushesBothUartsAndReturnsZero) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  ASSERT_EQ(Write(Text40), 40u);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "L3 L2 ");
+  EXPECT_EQ(Machine.Com1().Line().size(), 40u);  // every frame has started...
+  EXPECT_LE(Machine.Com1().IdleAt(), Machine.Board().Now());  // ...and ended
+  EXPECT_LE(Machine.Com2().IdleAt(), Machine.Board().Now());
+}
+
+TEST(SerialWrite, NullBuffer_ReturnsZeroWithoutTouchingTheUarts) {
+  Sim::Machine Machine;
+  EXPECT_EQ(SerialWrite(nullptr, 5), 0u);
+  EXPECT_EQ(SerialWrite(nullptr, 0), 0u);
+  EXPECT_TRUE(Machine.Board().Trace().empty());
+}
+
+// Mended: bytes already on the wire are reported as sent.
+TEST(SerialWrite, FifoTestStopsALaterChunk_ReturnsTheCountAlreadySent) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  unsigned Accepted = 0;
+  Machine.Com2().OnTransmitWrite = [&](uint8_t) {
+    if (++Accepted == 16) {
+      Machine.Com1().FifosReportedOff = true;
+    }
+  };
+  EXPECT_EQ(Write(Text40), 16u);
+  EXPECT_EQ(Machine.Com1().Transmitted(), Text40.substr(0, 16));
+  EXPECT_EQ(Machine.Com2().Transmitted(), Text40.substr(0, 16));
+}
+
+TEST(SerialWrite, FifoTestStopsTheFirstChunk_SendsNothingAndReturnsZero) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts().ReportFifosOff();
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(Write(Text40), 0u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I ");
+  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+}
+
+TEST(SerialWrite, StuckLsr_StallsTheWriteAndTheFlush) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts().SetWatchdog(5000).StickTransmitters();
+  EXPECT_THROW(Write("x"), Sim::BoardStall);
+  EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), Sim::BoardStall);
+  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+}

@@ -1,0 +1,168 @@
+// SerialInit: the probe of each UART, the CMOS baud selection and the
+// reprogramming sequence, made only when a UART is not already set up.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "BusTrace.h"
+#include "Library/IoLib.h"
+#include "Library/SerialPortLib.h"
+#include "Machine.h"
+
+using namespace SerialTrace;
+
+namespace {
+// The probe of a UART at Base that reads LCR and the divisor latch, then the
+// CMOS baud selection and the FIFO status.
+std::vector<BusEvent> Probe(uint32_t Base, uint8_t LineControl, uint16_t Divisor, uint8_t Cmos, uint8_t Identity) {
+  return {In(Base + 3, LineControl),
+          In(Base + 3, LineControl),
+          Out(Base + 3, LineControl | 0x80),
+          In(Base + 1, Divisor >> 8),
+          In(Base + 0, Divisor & 0xFF),
+          In(Base + 3, LineControl | 0x80),
+          Out(Base + 3, LineControl & 0x7F),
+          Out(0x70, 0x6F),
+          In(0x71, Cmos),
+          In(Base + 2, Identity)};
+}
+
+std::vector<BusEvent> Reprogramming(uint32_t Base, uint16_t Divisor) {
+  return {In(Base + 5, 0x60),           Out(Base + 3, 0x80), Out(Base + 1, Divisor >> 8),
+          Out(Base + 0, Divisor & 0xFF), Out(Base + 3, 0x03), Out(Base + 2, 0x00),
+          Out(Base + 2, 0x01),           Out(Base + 4, 0x00)};
+}
+
+void Append(std::vector<BusEvent>& To, const std::vector<BusEvent>& More) { To.insert(To.end(), More.begin(), More.end()); }
+
+UINTN Write(const std::string& Text) {
+  return SerialWrite(reinterpret_cast<const UINT8*>(Text.data()), static_cast<UINTN>(Text.size()));
+}
+}  // namespace
+
+TEST(SerialInit, FreshBoard_ProbesAndReprogramsBothUartsInOrder) {
+  Sim::Machine Machine;
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  const auto Uarts = Touching(Machine.Board().Trace(), 0x70, 0x3FF);  // all but the Super I/O
+  std::vector<BusEvent> Expected;
+  for (uint32_t Base : {0x3F8u, 0x2F8u}) {
+    Append(Expected, Probe(Base, 0x00, 12, 0x00, 0x01));
+    Append(Expected, Reprogramming(Base, 1));
+  }
+  EXPECT_EQ(Uarts, Expected) << Listing(Uarts);
+}
+
+TEST(SerialInit, CmosBits1To2_SelectTheDivisorAndOtherBitsAreIgnored) {
+  struct Case {
+    uint8_t Cmos;
+    uint16_t Divisor;
+  };
+  const Case Cases[] = {{0x00, 1}, {0x02, 2}, {0x04, 6}, {0x06, 12}, {0xF9, 1}, {0x0B, 2}, {0x85, 6}, {0xFF, 12}};
+  for (const Case& Each : Cases) {
+    Sim::Machine Machine;
+    Machine.SelectBaud(Each.Cmos);
+    ASSERT_EQ(SerialInit(), EFI_SUCCESS);
+    for (Sim::Uart16550Model* Uart : {&Machine.Com1(), &Machine.Com2()}) {
+      EXPECT_EQ(Uart->Divisor(), Each.Divisor) << "CMOS 0x" << std::hex << +Each.Cmos;
+      EXPECT_EQ(Uart->Lcr(), 0x03);
+      EXPECT_EQ(Uart->LastFcr(), 0x01);
+      EXPECT_EQ(Uart->Mcr(), 0x00);  // DTR and RTS off
+    }
+  }
+}
+
+TEST(SerialInit, UartAlreadySetUp_GetsOnlyTheTwoProbeWritesOfLcr) {
+  Sim::Machine Machine;
+  Machine.SelectBaud(0x04).PreconfigureUarts(6, 0x03, 0x01).ActivateCom1Device();
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  const auto& Trace = Machine.Board().Trace();
+  EXPECT_EQ(Writes(Touching(Trace, 0x3F8, 0x3FF)), (std::vector<BusEvent>{Out(0x3FB, 0x83), Out(0x3FB, 0x03)}));
+  EXPECT_EQ(Writes(Touching(Trace, 0x2F8, 0x2FF)), (std::vector<BusEvent>{Out(0x2FB, 0x83), Out(0x2FB, 0x03)}));
+  EXPECT_EQ(Touching(Trace, 0x3F8, 0x3FF), Touching(Probe(0x3F8, 0x03, 6, 0x04, 0xC1), 0x3F8, 0x3FF));
+}
+
+TEST(SerialInit, OnlyTheDivisorDiffers_Reprograms) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts(12, 0x03, 0x01);
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_EQ(Machine.Com1().Divisor(), 1);
+  EXPECT_EQ(Machine.Com2().Divisor(), 1);
+}
+
+TEST(SerialInit, LineFormatDiffersOnlyAboveBit5_IsLeftAlone) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts(1, 0x43, 0x01);  // break set; bits 0..5 match
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_EQ(Machine.Com1().Lcr(), 0x43);
+}
+
+// Mended: matching settings with the FIFOs off would leave every later
+// SerialWrite stopped at the FIFO test, with all output lost.
+TEST(SerialInit, MatchingSettingsButFifosOff_IsReprogrammedAndOutputFlows) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts(1, 0x03, 0x00);
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  std::vector<BusEvent> Expected;
+  for (uint32_t Base : {0x3F8u, 0x2F8u}) {
+    Append(Expected, Probe(Base, 0x03, 1, 0x00, 0x01));  // IIR: FIFOs off
+    Append(Expected, Reprogramming(Base, 1));
+  }
+  EXPECT_EQ(Touching(Machine.Board().Trace(), 0x70, 0x3FF), Expected);
+  EXPECT_TRUE(Machine.Com1().FifosEnabled());
+  EXPECT_TRUE(Machine.Com2().FifosEnabled());
+  EXPECT_EQ(Write("still here\n"), 11u);
+  EXPECT_EQ(Machine.Com1().Transmitted(), "still here\n");
+}
+
+TEST(SerialInit, SecondCall_LosesNoCharacterInFlight) {
+  Sim::Machine Machine;
+  ASSERT_EQ(SerialInit(), EFI_SUCCESS);
+  const std::string Text(40, '#');
+  ASSERT_EQ(Write(Text), 40u);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_EQ(Writes(Touching(Machine.Board().Trace(), 0x3F8, 0x3FF)).size(), 2u);
+  Machine.Settle();
+  EXPECT_EQ(Machine.Com1().Transmitted(), Text);
+  EXPECT_EQ(Machine.Com1().FlushedBytes(), 0u);
+}
+
+TEST(SerialInit, Reprogramming_WaitsUntilAnEarlierStagesCharactersHaveLeft) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts(12, 0x03, 0x01);
+  for (char Byte : std::string("boot")) {
+    PortOut8(0x3F8, static_cast<UINT8>(Byte));
+  }
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  const auto& Line = Machine.Com1().Line();
+  ASSERT_EQ(Machine.Com1().Transmitted(), "boot");
+  EXPECT_EQ(Machine.Com1().FlushedBytes(), 0u);
+  for (const Sim::UartFrame& Frame : Line) {
+    EXPECT_EQ(Frame.Divisor, 12);
+    EXPECT_FALSE(Frame.Disturbed);
+  }
+  EXPECT_EQ(Machine.Com1().Divisor(), 1);
+}
+
+TEST(SerialInit, UartsBehindTheSuperIo_AnswerOnlyOnceItIsSetUp) {
+  Sim::Machine Machine({.UartsFollowSuperIo = true});
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_EQ(Machine.Com1().Divisor(), 1);
+  EXPECT_EQ(Machine.Com2().Lcr(), 0x03);
+}
+
+TEST(SerialInit, SuperIoAbsentAndUartsBehindIt_ProgramsNothing) {
+  Sim::Machine Machine({.UartsFollowSuperIo = true});
+  Machine.RemoveSuperIo();
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);  // the probe reads all-ones, which is not a failure here
+  EXPECT_EQ(Machine.Com1().Lcr(), 0x00);
+  EXPECT_EQ(Write("lost"), 4u);
+  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+}
+
+TEST(SerialInit, StuckLsr_StallsTheReprogrammingWithoutATimeLimit) {
+  Sim::Machine Machine;
+  Machine.SetWatchdog(5000).StickTransmitters();
+  EXPECT_THROW(SerialInit(), Sim::BoardStall);
+  EXPECT_EQ(Machine.Com1().Lcr(), 0x00);  // stopped at the LSR wait, before LCR = 0x80
+}
