@@ -86,7 +86,9 @@ const CHAR8* PciName(PciState State) {
   return "?";
 }
 
-UINT32 SerialBus() { return Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus); }
+// The serial function's bus as the firmware numbered it, read once before
+// the run so that no harness access falls between the two markers.
+UINT32 SerialBusNumber;
 }  // namespace
 
 const CHAR8* ParseScenario(const CHAR8* CommandLine, Scenario& Result) {
@@ -180,7 +182,8 @@ void PrepareScenario(const Scenario& Setup) {
     return;
   }
   // Decoding off on both, the serial function in D3: what the module must undo.
-  const UINT32 Bus = SerialBus();
+  SerialBusNumber = Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus);
+  const UINT32 Bus = SerialBusNumber;
   Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,
                Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command) & ~Pci::IoSpaceEnable);
   Pci::Write16(Bus, SerialDevice, SerialFunction, Pci::Command,
@@ -198,13 +201,13 @@ void PrepareScenario(const Scenario& Setup) {
 
 void MarkModuleRunStart(const Scenario& Setup) {
   if (Setup.Pci != PciState::Off) {
-    Pci::Write32(SerialBus(), SerialDevice, SerialFunction, MarkerRegister, MarkerStart);
+    Pci::Write32(SerialBusNumber, SerialDevice, SerialFunction, MarkerRegister, MarkerStart);
   }
 }
 
 void MarkModuleRunEnd(const Scenario& Setup) {
   if (Setup.Pci != PciState::Off) {
-    Pci::Write32(SerialBus(), SerialDevice, SerialFunction, MarkerRegister, MarkerEnd);
+    Pci::Write32(SerialBusNumber, SerialDevice, SerialFunction, MarkerRegister, MarkerEnd);
   }
 }
 
@@ -220,7 +223,7 @@ void ReportPci(const Scenario& Setup) {
   Report::Text(": command=");
   Report::Hex(BridgeCommand, 4);
   Report::Text(" secondary=");
-  Report::Hex(SerialBus(), 2);
+  Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus), 2);
   Report::Text(" subordinate=");
   Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SubordinateBus), 2);
   Report::Text(" io-base=");
@@ -229,7 +232,7 @@ void ReportPci(const Scenario& Setup) {
   Report::Hex(Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::IoLimit), 2);
   Report::Text("\n");
 
-  const UINT32 Bus = SerialBus();
+  const UINT32 Bus = SerialBusNumber;
   const UINT16 SerialCommand = Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command);
   const UINT32 Bar = Pci::Read32(Bus, SerialDevice, SerialFunction, Pci::Bar0);
   Report::Text("pci uart ");

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Boots one scenario under qemu-system-i386 and checks everything it left:
+# QEMU's exit status (only the harness's own codes count), the harness report
+# (status, published record, pool, registers, traps, UART and PCI state), both
+# COM transcripts byte for byte, and where the scenario asks for them the
+# Super I/O index/data streams and the module's PCI configuration accesses.
+#
+#   run-scenario.sh SCENARIO KERNEL_DIR [WORK_DIR]
+#
+# Exit 0 on a match, 1 on any difference, 77 when QEMU or the kernel is absent.
+# Lines "figure ..." carry measurements for Tools/figures.sh.
+set -uo pipefail
+
+scenario_file=$1
+kernel_dir=$2
+name=$(basename "$scenario_file" .scenario)
+work=${3:-$(mktemp -d)}
+expected_dir="$(cd "$(dirname "$scenario_file")/.." && pwd)/Expected/$name"
+
+# What a scenario file may set (it is sourced):
+Kernel=QelQemu        # which kernel: the image it carries
+Append=""             # the kernel command line (see Firmware/Qemu/Scenario.h)
+Outcome=pass          # pass: the harness's pass code; fail: its fail code
+SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon
+                      # devices record the streams, the activation reads 1/0
+PciSerial=no          # yes: a pci-serial behind a pci-bridge at 00:02.0
+PciTrace=no           # yes: compare the module's PCI configuration accesses
+Timeout=60            # seconds before a hang is declared
+# shellcheck source=/dev/null
+source "$scenario_file"
+
+fail() {
+  echo "qemu-scenario $name: FAIL ($*)"
+  echo "-- report (port 0xE9):"
+  cat "$work/report" 2>/dev/null
+  exit 1
+}
+
+command -v qemu-system-i386 >/dev/null || { echo "qemu-scenario $name: qemu-system-i386 is not installed"; exit 77; }
+kernel="$kernel_dir/$Kernel.elf"
+[[ -f $kernel ]] || { echo "qemu-scenario $name: no $kernel: build the firmware preset first"; exit 77; }
+
+mkdir -p "$work"
+rm -f "$work"/{com1,com2,report,pcicom,superio-index,superio-data,trace.log}
+devices=(
+  -chardev "file,id=report,path=$work/report" -device isa-debugcon,iobase=0xe9,chardev=report
+  -device isa-debug-exit,iobase=0xf4,iosize=0x04
+)
+case $SuperIo in
+  absent) ;;
+  active|inactive)
+    activation=0x01; [[ $SuperIo == inactive ]] && activation=0x00
+    devices+=(-chardev "file,id=sioindex,path=$work/superio-index"
+              -device isa-debugcon,iobase=0x4e,chardev=sioindex,readback=0x00
+              -chardev "file,id=siodata,path=$work/superio-data"
+              -device "isa-debugcon,iobase=0x4f,chardev=siodata,readback=$activation") ;;
+  *) fail "unknown SuperIo=$SuperIo" ;;
+esac
+if [[ $PciSerial == yes ]]; then
+  devices+=(-device pci-bridge,chassis_nr=1,id=br1,addr=2
+            -chardev "file,id=pciuart,path=$work/pcicom" -device pci-serial,bus=br1,addr=0,chardev=pciuart)
+fi
+trace=()
+[[ $PciTrace == yes ]] && trace=(-trace 'pci_cfg_*' -D "$work/trace.log")
+
+start=$(date +%s%N)
+timeout "$Timeout" qemu-system-i386 -machine pc -m 64 -accel tcg -display none -no-reboot -nodefaults \
+  -serial "file:$work/com1" -serial "file:$work/com2" "${devices[@]}" "${trace[@]}" \
+  -kernel "$kernel" -append "$Append" >"$work/qemu.out" 2>&1
+status=$?
+elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+
+case $status in
+  67) outcome=pass ;;
+  69) outcome=fail ;;
+  124) fail "no end within ${Timeout}s: the run hangs" ;;
+  0) fail "QEMU exit status 0: a triple fault or a reset, not the harness's verdict" ;;
+  *) fail "QEMU exit status $status: $(head -c 300 "$work/qemu.out")" ;;
+esac
+[[ $outcome == "$Outcome" ]] || fail "the harness reported $outcome, the scenario expects $Outcome"
+
+# Compares an actual file with its expectation; transcripts are shown with
+# their control characters visible.
+differs=0
+compare() {
+  local what=$1 actual=$2 expected=$3
+  [[ -f $actual ]] || : >"$actual"
+  if ! cmp -s "$actual" "$expected"; then
+    echo "-- $what differs; expected, then actual:"
+    od -An -c "$expected" | sed 's/^/   /'
+    echo "   --"
+    od -An -c "$actual" | sed 's/^/   /'
+    differs=1
+  fi
+}
+
+grep -v -e '^info:' -e '^figure ' "$work/report" >"$work/report.checked"
+if ! cmp -s "$work/report.checked" "$expected_dir/report"; then
+  echo "-- report differs (- expected, + actual):"
+  diff -u "$expected_dir/report" "$work/report.checked" | tail -n +3
+  differs=1
+fi
+compare "COM1 transcript" "$work/com1" "$expected_dir/com1"
+compare "COM2 transcript" "$work/com2" "$expected_dir/com2"
+if [[ $SuperIo != absent ]]; then
+  compare "Super I/O index stream (0x4E)" "$work/superio-index" "$expected_dir/superio-index"
+  compare "Super I/O data stream (0x4F)" "$work/superio-data" "$expected_dir/superio-data"
+fi
+if [[ $PciSerial == yes ]]; then
+  compare "pci-serial transcript" "$work/pcicom" "$expected_dir/pcicom"
+fi
+if [[ $PciTrace == yes ]]; then
+  # The module's own accesses lie between the harness's two marker writes.
+  sed -n '/@0x48 <- 0x5157a127/,/@0x48 <- 0x51e0d000/p' "$work/trace.log" | sed '1d;$d' \
+    | grep -E '^pci_cfg_(read|write) ' >"$work/pci-accesses"
+  if ! cmp -s "$work/pci-accesses" "$expected_dir/pci-accesses"; then
+    echo "-- the module's PCI configuration accesses differ (- expected, + actual):"
+    diff -u "$expected_dir/pci-accesses" "$work/pci-accesses" | tail -n +3
+    differs=1
+  fi
+fi
+
+grep '^figure ' "$work/report"
+echo "figure boot-milliseconds: $elapsed_ms"
+((differs == 0)) || fail "the run differs from Tests/Qemu/Expected/$name"
+echo "qemu-scenario $name: PASS ($outcome, ${elapsed_ms} ms)"
