@@ -29,9 +29,27 @@ inline constexpr UINTN CallerBits = WideOutput | WideFormat | MeasureOnly;
 // Buffer and Format are byte or CHAR16 strings as the options say; BufferSize
 // counts characters of the output width. ArgumentList walks 4-byte slots; a
 // non-null SecondList is read instead of it. Returns the characters written,
-// without the terminator (with MeasureOnly: the characters the output needs).
+// without the terminator (with MeasureOnly: the characters the output needs,
+// saturated at 0xFFFFFFFF).
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
                    const UINT32* SecondList);
 UINTN FormatToBuffer(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, ...);
 UINTN AsciiFormatList(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, va_list Arguments);
 UINTN AsciiFormat(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, ...);
+
+// The engine's building blocks.
+
+// Writes Count copies of Character (its low byte, then its high byte when
+// CharacterSize is 2) while whole characters fit below End; a Count of zero or
+// less writes nothing. Returns the new position.
+UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize);
+
+// Writes a 0 at Scratch, then the digits of Value in Radix (10 or 16) least
+// significant first from Scratch + 1. Returns the position of the most
+// significant digit, so the digit count is that position minus Scratch.
+CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix);
+
+// Names printed by "%r": rows 0..5 are warnings 0..5, rows 6..38 errors 1..33.
+inline constexpr UINTN StatusWarningCount = 6;
+inline constexpr UINTN StatusErrorCount = 33;
+extern const CHAR8* const StatusTextTable[StatusWarningCount + StatusErrorCount];
