@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Prints the project's figures: image size and sections, format-engine size,
+# worst-case stack (static, from -fstack-usage over the call graph of the
+# firmware objects; measured in QEMU and on the simulated board), boot time
+# under QEMU, and the benchmark figures of the other areas when their programs
+# exist. Every figure comes from a command run here and now.
+#
+#   bash Tools/figures.sh            (builds what it needs first)
+#
+# FIGURES_FIRMWARE_DIR and FIGURES_HOST_DIR choose the build folders
+# (defaults build/figures-fw, configured with -fstack-usage, and build/host).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+fw=${FIGURES_FIRMWARE_DIR:-build/figures-fw}
+host=${FIGURES_HOST_DIR:-build/host}
+jobs=${FIGURES_JOBS:-2}
+
+section() { printf '\n== %s\n' "$1"; }
+missing() { printf '  not available yet: %s\n' "$1"; }
+
+section "building the firmware objects with -fstack-usage ($fw)"
+if ! { cmake --preset firmware -B "$fw" -DQEL_STACK_USAGE=ON >/dev/null && cmake --build "$fw" -j "$jobs" >/dev/null; }; then
+  echo "  the firmware build failed; run: cmake --build $fw" >&2
+  exit 1
+fi
+image="$fw/QelVersionPei.efi"
+map="$fw/QelVersionPei.map"
+objects="$fw/CMakeFiles/QelFirmwareObjects.dir"
+echo "  ok"
+if [[ -f build/firmware/QelVersionPei.efi ]]; then
+  if cmp -s "$image" build/firmware/QelVersionPei.efi; then
+    echo "  identical to build/firmware/QelVersionPei.efi"
+  else
+    echo "  differs from build/firmware/QelVersionPei.efi (stale build there?)"
+  fi
+fi
+
+section "image"
+printf '  QelVersionPei.efi: %d bytes\n' "$(stat -c %s "$image")"
+llvm-readobj --sections "$image" | awk '
+  /^ *Name: / { name = $2 }
+  /VirtualSize:/ { virtual = strtonum_hex($2) }
+  /RawDataSize:/ { printf "  section %-8s %6d bytes in memory, %6d in the file\n", name, virtual, $2 }
+  function strtonum_hex(text,   value, digit, i) {
+    value = 0; text = toupper(substr(text, 3))
+    for (i = 1; i <= length(text); i++) { value = value * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
+    return value
+  }'
+
+# Sizes by object from the map: each public or static symbol runs to the next
+# one. Identical-code folding may credit a shared body to one object only.
+section "format engine (linked code and constants, from the map)"
+awk '
+  $1 ~ /^0001:/ && $NF ~ /\.obj$/ {
+    address = 0; text = toupper(substr($1, 6))
+    for (i = 1; i <= length(text); i++) { address = address * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
+    count++; at[count] = address; object[count] = $NF
+  }
+  /^ *0001:[0-9a-fA-F]+ [0-9a-fA-F]+H/ {
+    text = toupper(substr($2, 1, length($2) - 1)); length_ = 0
+    for (i = 1; i <= length(text); i++) { length_ = length_ * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
+    start = 0; text = toupper(substr($1, 6))
+    for (i = 1; i <= length(text); i++) { start = start * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
+    if (start + length_ > end) end = start + length_
+  }
+  END {
+    # sort by address (insertion sort: a few hundred symbols at most)
+    for (i = 2; i <= count; i++) { a = at[i]; o = object[i]; j = i - 1
+      while (j > 0 && at[j] > a) { at[j + 1] = at[j]; object[j + 1] = object[j]; j-- }
+      at[j + 1] = a; object[j + 1] = o }
+    for (i = 1; i <= count; i++) {
+      next_ = (i < count) ? at[i + 1] : end
+      if (next_ > at[i]) bytes[object[i]] += next_ - at[i]
+    }
+    engine = bytes["PrintLibInternal.cpp.obj"] + bytes["PrintConversions.cpp.obj"]
+    if (engine == 0 && bytes["StatusTexts.cpp.obj"] == 0) { print "  not available yet: the format engine is not linked into the image"; exit }
+    printf "  engine (PrintLibInternal, PrintConversions): %d bytes\n", engine
+    printf "  status texts (StatusTexts): %d bytes\n", bytes["StatusTexts.cpp.obj"]
+  }' "$map"
+
+# Static worst case: frame sizes from the .su files, edges from the call and
+# jump relocations of the objects, walked from ModuleEntry. Each level adds
+# its 4-byte return address. A function may appear twice on a path: the
+# engine formats its GUID, time and status texts by calling itself once.
+section "worst-case stack, static (-fstack-usage over the call graph from ModuleEntry)"
+{
+  find "$objects" -name '*.su' -exec cat {} + | awk -F'\t' '{ n = split($1, part, ":"); print "frame", part[n], $2 }'
+  find "$objects" -name '*.obj' -print0 | xargs -0 llvm-objdump -dr --no-show-raw-insn 2>/dev/null | awk '
+    /^[0-9a-f]+ <.*>:$/ { current = substr($2, 2, length($2) - 3) }
+    /IMAGE_REL_I386_REL32/ { print "edge", current, $NF }
+    /call[l]?[ \t]+\*/ { print "indirect", current }'
+} | awk '
+  # ?Int3@Cpu@@YAXXZ reads Cpu::Int3; the rest of a decorated name is its type.
+  function short(name,   parts, n, i, result) {
+    if (substr(name, 1, 1) != "?") return name
+    n = split(substr(name, 2, index(name, "@@") - 2), parts, "@")
+    result = parts[n]
+    for (i = n - 1; i >= 1; i--) result = result "::" parts[i]
+    return result
+  }
+  function plain(name) { return (substr(name, 1, 1) == "_" && index(name, "@") == 0) ? substr(name, 2) : name }
+  $1 == "frame" { name = plain($2); if ($3 + 0 > frame[name]) frame[name] = $3 + 0 }
+  $1 == "edge" { from = plain($2); to = plain($3); if (!((from, to) in seen)) { seen[from, to] = 1; callees[from] = callees[from] " " to } }
+  $1 == "indirect" { indirect[plain($2)] = 1 }
+  function deepest(name,   list, n, i, best, cost, bestChild) {
+    if (visits[name] >= 2) return 0
+    visits[name]++
+    n = split(callees[name], list, " ")
+    best = 0; bestChild = ""
+    for (i = 1; i <= n; i++) {
+      cost = deepest(list[i])
+      if (cost > best) { best = cost; bestChild = list[i] }
+    }
+    visits[name]--
+    child[name, visits[name]] = bestChild
+    if (!(name in frame)) unknown[name] = 1
+    return frame[name] + 4 + best
+  }
+  END {
+    total = deepest("ModuleEntry")
+    printf "  %d bytes from the entry (return addresses included)\n", total
+    path = "ModuleEntry"; name = "ModuleEntry"; depth = 0
+    while (child[name, 0] != "" && depth < 40) { name = child[name, 0]; path = path " > " short(name); depth++ }
+    printf "  deepest path: %s\n", path
+    for (name in unknown) printf "  no frame size for %s (counted as 0)\n", short(name)
+    for (name in indirect) printf "  indirect call in %s (PEI services, outside the module) not counted\n", short(name)
+  }'
+
+section "QEMU (qemu-system-i386 -accel tcg, kernels from $fw)"
+kernels="$fw/Firmware/Qemu"
+if ! command -v qemu-system-i386 >/dev/null; then
+  missing "QEMU figures: qemu-system-i386 is not installed (bash Tools/setup.sh)"
+else
+  work=$(mktemp -d)
+  for scenario in quiet-boot first-allocation-fails pci-uart-reports; do
+    out=$(bash Tests/Qemu/run-scenario.sh "Tests/Qemu/Scenarios/$scenario.scenario" "$kernels" "$work/$scenario" 2>&1)
+    mark=$(sed -n 's/^figure stack-high-water-bytes: //p' <<<"$out" | head -1)
+    verdict=$(grep -o 'qemu-scenario [^:]*: [A-Z]*' <<<"$out" | awk '{print $3}')
+    printf '  stack high-water mark, %-24s %s bytes below the entry ESP (scenario check: %s)\n' "$scenario:" "${mark:-?}" "${verdict:-?}"
+  done
+  times=()
+  for run in 1 2 3 4 5; do
+    out=$(bash Tests/Qemu/run-scenario.sh Tests/Qemu/Scenarios/quiet-boot.scenario "$kernels" "$work/time" 2>&1)
+    times+=("$(sed -n 's/^figure boot-milliseconds: //p' <<<"$out" | head -1)")
+  done
+  sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
+  printf '  boot time of quiet-boot, QEMU start to exit, 5 runs: %s ms (median %s ms)\n' "$sorted" \
+    "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)"
+  rm -rf "$work"
+fi
+
+# The other areas' figures come from their own programs in the host build;
+# each is run when it exists.
+section "host benchmarks and the board ($host)"
+emulator=$(sed -n 's/^QEL_HOST_EMULATOR:[A-Z]*=//p' "$host/CMakeCache.txt" 2>/dev/null)
+if [[ -x $host/Tools/qel-board ]]; then
+  board=$("$host/Tools/qel-board" 2>&1 | grep -i 'stack')
+  if [[ -n $board ]]; then
+    sed 's/^/  board runner: /' <<<"$board"
+  else
+    missing "stack high-water mark on the board (qel-board prints no stack line)"
+  fi
+else
+  missing "stack high-water mark on the board ($host/Tools/qel-board is not built)"
+fi
+found=0
+while IFS= read -r -d '' program; do
+  found=1
+  echo "  $(basename "$program"):"
+  $emulator "$program" 2>&1 | sed 's/^/    /'
+done < <(find "$host" -type f -perm -u+x -iname '*bench*' -not -path '*/CMakeFiles/*' -print0 2>/dev/null | sort -z)
+if ((found == 0)); then
+  missing "format-engine instructions per message against snprintf (no benchmark program in $host)"
+  missing "port accesses per boot and serial line utilisation (no benchmark program in $host)"
+fi
