@@ -62,4 +62,45 @@ inline std::string Listing(const std::vector<BusEvent>& Events) {
   }
   return Text;
 }
+
+// The trace as a skeleton: "I" for the FIFO test (IIR of 0x3F8), "L3"/"L2" for
+// a wait on LSR of 0x3F8/0x2F8 that ended with TEMT set, "M3"/"M2" for a
+// read of MSR, and the THR writes as "3x"/"2x" with the byte x.
+inline std::string Skeleton(const std::vector<BusEvent>& Trace) {
+  std::string Text;
+  for (size_t At = 0; At < Trace.size(); ++At) {
+    const BusEvent& Event = Trace[At];
+    if (Event.What == Kind::PortIn && Event.Address == 0x3FA) {
+      Text += "I ";
+    } else if (Event.What == Kind::PortIn && (Event.Address == 0x3FD || Event.Address == 0x2FD)) {
+      const bool LastOfRun = At + 1 == Trace.size() || Trace[At + 1].Address != Event.Address;
+      if (LastOfRun) {
+        Text += Event.Address == 0x3FD ? "L3" : "L2";
+        Text += (Event.Value & 0x40) != 0 ? " " : "? ";
+      }
+    } else if (Event.What == Kind::PortIn && (Event.Address == 0x3FE || Event.Address == 0x2FE)) {
+      Text += Event.Address == 0x3FE ? "M3 " : "M2 ";
+    } else if (Event.What == Kind::PortOut && (Event.Address == 0x3F8 || Event.Address == 0x2F8)) {
+      Text += Event.Address == 0x3F8 ? '3' : '2';
+      Text += static_cast<char>(Event.Value);
+      Text += ' ';
+    } else {
+      Text += "<" + Sim::Describe(Event) + "> ";
+    }
+  }
+  return Text;
+}
+
+// What a write of Text in chunks of Chunk bytes looks like; WithFifoTest false
+// for builds whose FIFOs are off.
+inline std::string ExpectedChunks(const std::string& Text, size_t Chunk, bool WithFifoTest = true) {
+  std::string Result;
+  for (size_t At = 0; At < Text.size(); ++At) {
+    if (At % Chunk == 0) {
+      Result += WithFifoTest ? "I L3 L2 " : "L3 L2 ";
+    }
+    Result += std::string("3") + Text[At] + " 2" + Text[At] + " ";
+  }
+  return Result;
+}
 }  // namespace SerialTrace

@@ -1,0 +1,69 @@
+// Hardware flow control, with and without cable detection (built once per variant).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "BuildSettings.h"
+#include "BusTrace.h"
+#include "Library/SerialPortLib.h"
+#include "Machine.h"
+
+using namespace SerialTrace;
+
+static_assert(Settings::UartHardwareFlowControl);
+
+TEST(SerialWritable, ModemLines_DecideAsTheBuildSays) {
+  struct Case {
+    bool Cts;
+    bool Dsr;
+    bool Writable;          // flow control alone
+    bool WritableDetected;  // with cable detection
+  };
+  const Case Cases[] = {
+      {false, false, true, false},  // no peer
+      {true, false, true, false},
+      {false, true, false, false},  // peer present and says stop
+      {true, true, true, true},
+  };
+  for (const Case& Each : Cases) {
+    Sim::Machine Machine;
+    Machine.SetModemLines(Each.Cts, Each.Dsr);
+    const bool Expected = Settings::UartDetectCable ? Each.WritableDetected : Each.Writable;
+    EXPECT_EQ(SerialWritable(0x3F8), Expected) << "CTS " << Each.Cts << " DSR " << Each.Dsr;
+    EXPECT_EQ(SerialWritable(0x2F8), Expected);
+  }
+}
+
+TEST(SerialWrite, FirstUartMayNotTakeAByte_SecondIsAskedAndEitherSuffices) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Com1().SetModemLines(false, true);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I L3 L2 M3 M2 3a 2a M3 M2 3b 2b ");
+  EXPECT_EQ(Machine.Com1().Transmitted(), "ab");  // flow control holds nothing back once either says yes
+}
+
+TEST(SerialWrite, FirstUartMayTakeAByte_SecondIsNotAsked) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Com2().SetModemLines(false, true);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I L3 L2 M3 3a 2a M3 3b 2b ");
+}
+
+TEST(SerialWrite, Flush_WaitsForBothLinesThenAsksEachUartInOrder) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "L3 L2 M3 M2 ");
+}
+
+TEST(SerialWrite, NeitherUartMayTakeAByte_StallsWithoutATimeLimit) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts().SetWatchdog(5000).SetModemLines(false, true);
+  EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 1), Sim::BoardStall);
+  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+}

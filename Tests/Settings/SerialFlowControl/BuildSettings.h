@@ -1,0 +1,9 @@
+// Hardware flow control: a peer that is there (DSR) and says stop (no CTS) holds output.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr bool UartHardwareFlowControl = true;
+}  // namespace Settings

@@ -1,0 +1,9 @@
+// The 64-byte FIFO (bit 5 set): chunks of UartExtendedTxFifoSize.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UINT8 UartFifoControl = 0x27;
+}  // namespace Settings

@@ -1,0 +1,9 @@
+// FIFOs off (bit 0 clear): one byte at a time.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UINT8 UartFifoControl = 0x06;
+}  // namespace Settings
