@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzz target for a bounded time (seconds
-# per target, default 60) on a fresh corpus in a temporary directory, starting
-# from the target's seed folder Tests/Fuzz/<Target>Seeds when there is one.
+# per target, default 60) on a fresh corpus in a temporary directory, with the
+# dictionary Tests/Fuzz/<Target>.dict when there is one.
 # Fails on any finding; the reproducer is kept in <build>/findings. The build
 # folder is build/fuzz unless QEL_FUZZ_BUILD names another.
 set -euo pipefail
@@ -10,8 +10,8 @@ seconds=${1:-60}
 build=${QEL_FUZZ_BUILD:-build/fuzz}
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j 2 >/dev/null
-findings=$PWD/$build/findings
-mkdir -p "$findings"
+mkdir -p "$build/findings"
+findings=$(cd "$build/findings" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Leak checking needs ptrace, which the user-mode emulator does not offer.
@@ -23,11 +23,11 @@ for entry in "$build"/FuzzTargets/*; do
   read -r -a command <"$entry"
   corpus=$work/$name
   mkdir -p "$corpus"
-  seeds=()
-  [[ -d Tests/Fuzz/${name}Seeds ]] && seeds=("Tests/Fuzz/${name}Seeds")
+  options=()
+  [[ -f Tests/Fuzz/$name.dict ]] && options=(-dict="Tests/Fuzz/$name.dict")
   echo "== $name: ${seconds} s"
   if "${command[@]}" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
-      -artifact_prefix="$findings/$name-" "$corpus" "${seeds[@]}" >"$work/$name.log" 2>&1; then
+      -artifact_prefix="$findings/$name-" "${options[@]}" "$corpus" >"$work/$name.log" 2>&1; then
     grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "$work/$name.log" || true
   else
     status=1
