@@ -78,6 +78,8 @@ const CHAR8* PciName(PciState State) {
       return "off";
     case PciState::D3:
       return "d3";
+    case PciState::D3BridgeOff:
+      return "d3-bridge-off";
     case PciState::BarEmpty:
       return "bar-empty";
     case PciState::WindowClosed:
@@ -132,6 +134,8 @@ const CHAR8* ParseScenario(const CHAR8* CommandLine, Scenario& Result) {
       Result.Pci = PciState::Off;
     } else if (Same(Word, "pci", KeyLength) && Same(Value, "d3", ValueLength)) {
       Result.Pci = PciState::D3;
+    } else if (Same(Word, "pci", KeyLength) && Same(Value, "d3-bridge-off", ValueLength)) {
+      Result.Pci = PciState::D3BridgeOff;
     } else if (Same(Word, "pci", KeyLength) && Same(Value, "bar-empty", ValueLength)) {
       Result.Pci = PciState::BarEmpty;
     } else if (Same(Word, "pci", KeyLength) && Same(Value, "window-closed", ValueLength)) {
@@ -181,11 +185,14 @@ void PrepareScenario(const Scenario& Setup) {
   if (Setup.Pci == PciState::Off) {
     return;
   }
-  // Decoding off on both, the serial function in D3: what the module must undo.
+  // The UART's decoding off and the function in D3, and in all but the first
+  // state the bridge's decoding off too: what the module must undo.
   SerialBusNumber = Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus);
   const UINT32 Bus = SerialBusNumber;
-  Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,
-               Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  if (Setup.Pci != PciState::D3) {
+    Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,
+                 Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  }
   Pci::Write16(Bus, SerialDevice, SerialFunction, Pci::Command,
                Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command) & ~Pci::IoSpaceEnable);
   Pci::Write16(Bus, SerialDevice, SerialFunction, SerialPowerRegister, PowerStateD3);

@@ -8,13 +8,17 @@
 //   fail-alloc=N         the Nth AllocatePool returns Out of Resources
 //   install-status=HHHHHHHH  InstallPpi returns this status and installs nothing
 //   expect-status=HHHHHHHH   the status the module must return (default 0)
-//   pci=off|d3|bar-empty|window-closed  state of the pci-bridge/pci-serial pair
+//   pci=off|d3|d3-bridge-off|bar-empty|window-closed
+//                        state of the pci-bridge/pci-serial pair: d3 turns the
+//                        UART's I/O decoding off and puts it in D3; the others
+//                        also turn the bridge's decoding off, and empty the
+//                        UART's BAR or close the bridge's I/O window
 #pragma once
 
 #include "Base.h"
 
 enum class UartState : UINT8 { Boot, Ready };
-enum class PciState : UINT8 { Off, D3, BarEmpty, WindowClosed };
+enum class PciState : UINT8 { Off, D3, D3BridgeOff, BarEmpty, WindowClosed };
 
 struct Scenario {
   UINT32 Level;

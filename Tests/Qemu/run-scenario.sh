@@ -20,7 +20,8 @@ expected_dir="$(cd "$(dirname "$scenario_file")/.." && pwd)/Expected/$name"
 # What a scenario file may set (it is sourced):
 Kernel=QelQemu        # which kernel: the image it carries
 Append=""             # the kernel command line (see Firmware/Qemu/Scenario.h)
-Outcome=pass          # pass: the harness's pass code; fail: its fail code
+Outcome=pass          # pass: the harness's pass code; fail: its fail code;
+                      # halt: the module's halt routine wrote "Loop" to 0xE8
 SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon
                       # devices record the streams, the activation reads 1/0
 PciSerial=no          # yes: a pci-serial behind a pci-bridge at 00:02.0
@@ -60,6 +61,10 @@ if [[ $PciSerial == yes ]]; then
   devices+=(-device pci-bridge,chassis_nr=1,id=br1,addr=2
             -chardev "file,id=pciuart,path=$work/pcicom" -device pci-serial,bus=br1,addr=0,chardev=pciuart)
 fi
+# With an exit device at 0xE8 the halt routine's write of 0x4C6F6F70 ("Loop")
+# ends QEMU with status (0x70 << 1 | 1) = 225. One port wide, so that the
+# report channel at 0xE9 stays the debug console's.
+[[ $Outcome == halt ]] && devices+=(-device isa-debug-exit,iobase=0xe8,iosize=0x01)
 trace=()
 [[ $PciTrace == yes ]] && trace=(-trace 'pci_cfg_*' -D "$work/trace.log")
 
@@ -73,6 +78,7 @@ elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 case $status in
   67) outcome=pass ;;
   69) outcome=fail ;;
+  225) outcome=halt ;;
   124) fail "no end within ${Timeout}s: the run hangs" ;;
   0) fail "QEMU exit status 0: a triple fault or a reset, not the harness's verdict" ;;
   *) fail "QEMU exit status $status: $(head -c 300 "$work/qemu.out")" ;;
