@@ -33,9 +33,34 @@ public:
       Count -= static_cast<UINTN>(Step);
     }
   }
+  // End lies a whole number of characters after the start, so a character
+  // that starts below it fits.
   void Put(UINT16 Character) {
     if (Storing && Room()) {
-      Position = FillChars(Position, End, 1, Character, CharacterSize);
+      *Position++ = static_cast<UINT8>(Character);
+      if (CharacterSize == 2) {
+        *Position++ = static_cast<UINT8>(Character >> 8);
+      }
+    }
+  }
+  // Count characters of a text read forwards; byte text into byte output is
+  // a plain bounded copy.
+  void PutText(const UINT8* Text, UINTN Count, bool Wide) {
+    if (!Storing) {
+      return;
+    }
+    if (!Wide && CharacterSize == 1) {
+      const UINTN Room = static_cast<UINTN>(End - Position);
+      const UINTN Copied = Count < Room ? Count : Room;
+      for (UINTN Index = 0; Index < Copied; ++Index) {
+        Position[Index] = Text[Index];
+      }
+      Position += Copied;
+      return;
+    }
+    const UINTN Step = Wide ? 2 : 1;
+    for (; Count != 0 && Room(); --Count, Text += Step) {
+      Put(Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0]);
     }
   }
   // Counting without storing: the element's length is known from its sizes.
@@ -175,7 +200,14 @@ void WriteElement(const Element& Item, OutputWriter& Out) {
     Out.Fill(Item.Precision - Item.Count, ' ');
   }
   const bool Wide = (Item.Flags & ArgWide) != 0;
-  const INTN Step = Number ? -1 : (Wide ? 2 : 1);
+  if (!Number) {
+    Out.PutText(Item.Text, Item.Count, Wide);
+    if (Left) {
+      Out.Fill(Padding, ' ');
+    }
+    return;
+  }
+  const INTN Step = -1;
   const UINT8* Text = Item.Text;
   UINTN GroupCounter = Item.GroupCounter;
   for (UINTN Index = Item.Sign != 0 ? 1 : 0; Index < Item.Count && Out.Room(); ++Index) {
@@ -296,6 +328,15 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
     Item.Count = 0;
     Item.GroupCounter = 0;
     Item.Text = nullptr;
+    // A plain character is an element of its own with nothing to pad.
+    if (Character != '%' && Character != '\n' && Character != '\r') {
+      if (Out.CountsOnly()) {
+        Out.Count(1);
+      } else {
+        Out.Put(Character);
+      }
+      continue;
+    }
     if (Character == '%') {
       const UINT16 Conversion = ParseSpecification(Item, Cursor, Arguments);
       ConvertElement(Item, Conversion, Cursor, Arguments, ScratchText);
