@@ -150,10 +150,21 @@ else
 fi
 
 # The other areas' figures come from their own programs in the host build;
-# each is run when it exists.
+# each is built and run when it exists.
 section "host benchmarks and the board ($host)"
+if [[ ! -f $host/CMakeCache.txt ]]; then
+  cmake --preset host -B "$host" >/dev/null
+fi
 emulator=$(sed -n 's/^QEL_HOST_EMULATOR:[A-Z]*=//p' "$host/CMakeCache.txt" 2>/dev/null)
-if [[ -x $host/Tools/qel-board ]]; then
+targets=$(cmake --build "$host" --target help 2>/dev/null | sed -n 's/^\.\.\. \([A-Za-z0-9_.-]*\).*/\1/p')
+has_target() { grep -qx "$1" <<<"$targets"; }
+program() { find "$host" -type f -perm -u+x -name "$1" -not -path '*/CMakeFiles/*' | head -n 1; }
+
+runner=""
+for target in qel-board-default qel-board-i386; do
+  has_target "$target" && runner=$target && break
+done
+if [[ -n $runner ]] && cmake --build "$host" --target "$runner" -j "$jobs" >/dev/null && [[ -x $host/Tools/qel-board ]]; then
   board=$("$host/Tools/qel-board" 2>&1 | grep -i 'stack')
   if [[ -n $board ]]; then
     sed 's/^/  board runner: /' <<<"$board"
@@ -161,15 +172,22 @@ if [[ -x $host/Tools/qel-board ]]; then
     missing "stack high-water mark on the board (qel-board prints no stack line)"
   fi
 else
-  missing "stack high-water mark on the board ($host/Tools/qel-board is not built)"
+  missing "stack high-water mark on the board (no board runner in $host)"
 fi
-found=0
-while IFS= read -r -d '' program; do
-  found=1
-  echo "  $(basename "$program"):"
-  $emulator "$program" 2>&1 | sed 's/^/    /'
-done < <(find "$host" -type f -perm -u+x -iname '*bench*' -not -path '*/CMakeFiles/*' -print0 2>/dev/null | sort -z)
-if ((found == 0)); then
-  missing "format-engine instructions per message against snprintf (no benchmark program in $host)"
-  missing "port accesses per boot and serial line utilisation (no benchmark program in $host)"
+
+serial=0
+for benchmark in SerialBenchmark SerialLargeFifoBenchmark; do
+  if has_target "$benchmark" && cmake --build "$host" --target "$benchmark" -j "$jobs" >/dev/null; then
+    serial=1
+    echo "  $benchmark:"
+    $emulator "$(program "$benchmark")" 2>&1 | sed 's/^/    /'
+  fi
+done
+((serial)) || missing "port accesses per boot and serial line utilisation (no SerialBenchmark in $host)"
+
+if [[ -f Tests/Benchmarks/bench-print.sh ]] && has_target PrintBenchmark; then
+  echo "  format engine (Tests/Benchmarks/bench-print.sh):"
+  bash Tests/Benchmarks/bench-print.sh "$host" "$fw" 2>&1 | sed 's/^/    /'
+else
+  missing "format-engine instructions per message against snprintf (no Tests/Benchmarks/bench-print.sh or PrintBenchmark)"
 fi
