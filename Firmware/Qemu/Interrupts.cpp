@@ -1,9 +1,11 @@
 // IDT set-up, the breakpoint debugger and the fault report.
 #include "Interrupts.h"
 
+#include "Instructions.h"
 #include "Kernel.h"
 #include "ModuleStack.h"
 #include "Report.h"
+#include "TaskState.h"
 
 extern "C" {
 UINT8 BreakpointStack[4096];
@@ -14,9 +16,14 @@ namespace {
 constexpr UINT16 KernelCodeSelector = 0x08;
 constexpr UINT8 InterruptGate = 0x8E;  // present, ring 0, 32-bit, interrupts masked
 constexpr UINT8 TrapGate = 0x8F;       // present, ring 0, 32-bit, interrupt flag kept
+constexpr UINT8 TaskGate = 0x85;       // present, ring 0, switches to the task in Selector
+constexpr UINT32 DoubleFaultVector = 8;
 constexpr UINT32 PageFaultVector = 14;
 constexpr UINT32 PageFaultPresent = 0x1;
 constexpr UINT32 PageFaultWrite = 0x2;
+constexpr UINT16 MasterPicData = 0x21;
+constexpr UINT16 SlavePicData = 0xA1;
+constexpr UINT8 AllIrqsMasked = 0xFF;
 
 struct Gate {
   UINT16 OffsetLow;
@@ -68,10 +75,16 @@ void ClassifyPageFault(UINT32 Address, UINT32 ErrorCode) {
 }  // namespace
 
 void InstallInterruptTable() {
+  // The BIOS leaves IRQ 0..7 on vectors 8..15, where the exceptions are; with
+  // every IRQ masked, a module that enabled interrupts cannot pass a timer
+  // tick off as a double fault (the run's EFLAGS check names it instead).
+  Cpu::Out8(MasterPicData, AllIrqsMasked);
+  Cpu::Out8(SlavePicData, AllIrqsMasked);
   for (UINT32 Vector = 0; Vector < ExceptionVectors; ++Vector) {
     Table[Vector] = MakeGate(ExceptionEntries[Vector], InterruptGate);
   }
   Table[BreakpointVector] = MakeGate(reinterpret_cast<UINT32>(&BreakpointEntry), TrapGate);
+  Table[DoubleFaultVector] = {0, DoubleFaultTaskSelector, 0, TaskGate, 0};
   const TablePointer Pointer = {sizeof(Table) - 1, reinterpret_cast<UINT32>(Table)};
   __asm__ __volatile__("lidt %0" : : "m"(Pointer));
 }

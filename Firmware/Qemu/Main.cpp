@@ -10,6 +10,7 @@
 #include "Ppi/VersionString.h"
 #include "Report.h"
 #include "Scenario.h"
+#include "TaskState.h"
 
 extern "C" {
 extern const UINT8 ModuleImage[];
@@ -273,6 +274,7 @@ void ReportTraps() {
 extern "C" void KernelMain(UINT32 Magic, UINT32 InfoAddress) {
   Report::Text("QelQemuFoundation: stand-in PEI Foundation\n");
   CopyCommandLine(Magic, InfoAddress);
+  InstallTaskStates();
   InstallInterruptTable();
   Scenario Setup;
   if (const CHAR8* Unknown = ParseScenario(CommandLine, Setup)) {
@@ -283,6 +285,7 @@ extern "C" void KernelMain(UINT32 Magic, UINT32 InfoAddress) {
   }
   DescribeScenario(Setup);
   Paging::Enable();
+  ArmDoubleFaultTask();
   LoadModule();
   const UINT32 ImageChecksum = Checksum();
   Foundation::Initialise({Setup.FailingAllocation, Setup.InstallFails, Setup.InstallStatus});
