@@ -4,6 +4,7 @@
 #include <cstdarg>
 
 #include "Library/DebugLib.h"
+#include "Pi/PeiServices.h"
 
 namespace Recorded {
 std::vector<Assertion>& Assertions() {
@@ -19,6 +20,9 @@ void Clear() {
   Messages().clear();
 }
 }  // namespace Recorded
+
+// The serial reporter's constructor brings up the console; unit tests have none.
+EFI_STATUS SerialDebugConstructor(EFI_PEI_FILE_HANDLE, const EFI_PEI_SERVICES**) { return EFI_SUCCESS; }
 
 UINT32 CmosErrorLevel() { return 0xFFFFFFFF; }
 

@@ -1,0 +1,55 @@
+// What follows an assertion report in each reporting policy: a trap, a halt
+// with its diagnostic codes, or nothing; and whether messages print at all.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "BuildSettings.h"
+#include "ModuleBoard.h"
+
+namespace {
+constexpr uint32_t HaltEnter = 0x4C6F6F70;
+constexpr uint32_t HaltLeave = 0x4C456E64;
+const std::string AssertionLine = "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n";
+
+struct Expected {
+  std::string Transcript;
+  unsigned Breakpoints;
+  std::vector<uint32_t> HaltCodes;
+};
+
+Expected ForThisBuild() {
+  switch (Settings::DebugControlMask) {
+    case 0x1F:
+      return {AllocationReport97, 1, {}};
+    case 0x21:
+      return {AssertionLine, 0, {HaltEnter, HaltLeave}};
+    case 0x03:
+      return {AllocationReport97, 0, {}};
+    case 0x00:
+      return {"", 0, {}};
+  }
+  ADD_FAILURE() << "no expectation for DebugControlMask " << int{Settings::DebugControlMask};
+  return {};
+}
+}  // namespace
+
+TEST(ReportingPolicy, FailedAllocation_IsFollowedAsThisBuildSays) {
+  ModuleBoard Run;
+  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  Run.Foundation.FailAllocation(1, EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(Run.Boot(), EFI_OUT_OF_RESOURCES);
+  const Expected Want = ForThisBuild();
+  EXPECT_EQ(Run.Transcript(), Want.Transcript);
+  EXPECT_EQ(Run.Machine.Board().Breakpoints(), Want.Breakpoints);
+  EXPECT_EQ(Run.Machine.Diagnostics().Codes(), Want.HaltCodes);
+  EXPECT_EQ(Run.Machine.Board().SpinsReleased(), Want.HaltCodes.empty() ? 0u : 1u);
+}
+
+TEST(ReportingPolicy, SuccessfulBoot_PrintsNothingInAnyBuild) {
+  ModuleBoard Run;
+  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  EXPECT_EQ(Run.Boot(), EFI_SUCCESS);
+  EXPECT_EQ(Run.Transcript(), "");
+  EXPECT_NE(Run.Record(), nullptr);
+}

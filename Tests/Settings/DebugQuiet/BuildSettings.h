@@ -1,0 +1,9 @@
+// Checks and messages off.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UINT8 DebugControlMask = 0x00;
+}

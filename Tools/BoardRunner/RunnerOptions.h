@@ -1,0 +1,35 @@
+// The scenario a firmware engineer asks the board runner for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Base.h"
+
+struct RunnerOptions {
+  std::optional<uint32_t> LevelMask;  // CMOS 0x7A..0x7D
+  uint8_t BaudByte = 0;               // CMOS 0x6F
+  bool SuperIoAbsent = false;
+  bool Com1DeviceActive = false;
+  bool Com2DeviceActive = false;
+  std::optional<uint16_t> PreconfiguredDivisor;  // both UARTs left programmed, 8N1, FIFOs on
+  bool UartsStuck = false;
+  bool FifosOff = false;
+  bool NoUarts = false;
+  bool UartsFollowSuperIo = false;
+  unsigned FailingAllocation = 0;
+  EFI_STATUS FailingAllocationStatus = EFI_OUT_OF_RESOURCES;
+  std::optional<EFI_STATUS> InstallStatus;
+  uint32_t Revision = 0x00010046;
+  uint64_t HaltPolls = 1000;
+  bool Trace = false;
+  bool Help = false;
+};
+
+// Parses the command line; on a bad argument returns nothing and sets Error.
+std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error);
+
+// The text of --help.
+std::string RunnerUsage(const char* Variant);
