@@ -8,21 +8,35 @@ namespace Sim {
 PciHostBridge::PciHostBridge(Board& On) : On(On) { On.MapPorts(AddressPort, DataPort + 3, *this); }
 
 PciHostBridge::~PciHostBridge() {
-  // Take every UART off the board before the functions go away.
-  struct Unplace {
-    static void Bus(PciBus& Each, Board& On) {
-      for (const PciBus::Slot& Slot : Each.Slots()) {
-        if (auto* Uart = dynamic_cast<PciUartFunction*>(Slot.Owned.get())) {
-          Uart->Place(On, false);
-        } else if (auto* Bridge = dynamic_cast<PciBridge*>(Slot.Owned.get())) {
-          Bus(Bridge->Secondary(), On);
-        }
-      }
-    }
-  };
-  Unplace::Bus(RootBus, On);
+  // Every UART leaves the board before the functions go away.
+  UnplaceUarts(RootBus);
+  if (HoleClaimed) {
+    On.UnmapMemory(*this);
+  }
   On.UnmapPorts(*this);
 }
+
+void PciHostBridge::UnplaceUarts(PciBus& Bus) {
+  for (const PciBus::Slot& Slot : Bus.Slots()) {
+    if (auto* Uart = dynamic_cast<PciUartFunction*>(Slot.Owned.get())) {
+      Uart->Place(On, false);
+    } else if (auto* Bridge = dynamic_cast<PciBridge*>(Slot.Owned.get())) {
+      UnplaceUarts(Bridge->Secondary());
+    }
+  }
+}
+
+void PciHostBridge::ClaimMemoryHole(uint32_t First, uint32_t Last) {
+  On.MapMemory(First, Last, *this);
+  HoleClaimed = true;
+  // Placed again, so that they take precedence over the hole.
+  UnplaceUarts(RootBus);
+  Refresh();
+}
+
+uint8_t PciHostBridge::MemoryRead(uint32_t) { return 0xFF; }
+
+void PciHostBridge::MemoryWrite(uint32_t Address, uint8_t Value) { AbortedLog.push_back({Address, Value}); }
 
 void PciHostBridge::AddProcessorNodes(unsigned Count) {
   for (unsigned Node = 0; Node < Count; ++Node) {

@@ -14,7 +14,7 @@
 
 namespace Sim {
 
-class PciHostBridge : public PortDevice {
+class PciHostBridge : public PortDevice, public MemoryDevice {
 public:
   static constexpr uint16_t AddressPort = 0xCF8;
   static constexpr uint16_t DataPort = 0xCFC;
@@ -39,6 +39,17 @@ public:
   // writes through the ports do it by themselves; call it after set-up.
   void Refresh();
 
+  // Memory cycles in First..Last that no device claims end in master abort:
+  // reads return all ones and writes vanish (they are kept for inspection).
+  // PCI UARTs placed in that range answer in front of it.
+  void ClaimMemoryHole(uint32_t First, uint32_t Last);
+  struct AbortedWrite {
+    uint32_t Address;
+    uint8_t Value;
+    bool operator==(const AbortedWrite&) const = default;
+  };
+  const std::vector<AbortedWrite>& AbortedWrites() const { return AbortedLog; }
+
   uint32_t AddressRegister() const { return Address; }
   void SetAddressRegister(uint32_t Value) { Address = Value; }
 
@@ -59,6 +70,8 @@ public:
 
   uint32_t PortRead(uint16_t Port, unsigned Size) override;
   void PortWrite(uint16_t Port, unsigned Size, uint32_t Value) override;
+  uint8_t MemoryRead(uint32_t Address) override;
+  void MemoryWrite(uint32_t Address, uint8_t Value) override;
 
 private:
   struct Target {
@@ -72,11 +85,14 @@ private:
   Target Decode(uint16_t Port, unsigned Size) const;
   bool ExtendedRegistersOpen() const;
   void RefreshBus(PciBus& Bus, std::vector<const PciBridge*>& Path);
+  void UnplaceUarts(PciBus& Bus);
 
   Board& On;
   PciBus RootBus;
   uint32_t Address = 0;
   std::vector<Cycle> CycleLog;
+  std::vector<AbortedWrite> AbortedLog;
+  bool HoleClaimed = false;
 };
 
 }  // namespace Sim

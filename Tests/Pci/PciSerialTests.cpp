@@ -1,0 +1,57 @@
+// The serial console over a PCI UART: nothing goes out when the way to the
+// UART cannot be opened, and text reaches it when it can.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Library/SerialPortLib.h"
+#include "ListedTopology.h"
+#include "Machine.h"
+#include "RecordingDebugLib.h"
+
+namespace {
+const std::string Text = "PCI UART\n";
+
+bool TouchesUart(const Sim::BusEvent& Event) {
+  const bool Port = Event.What == Sim::BusEvent::Kind::PortIn || Event.What == Sim::BusEvent::Kind::PortOut;
+  const bool Memory = Event.What == Sim::BusEvent::Kind::MemoryRead || Event.What == Sim::BusEvent::Kind::MemoryWrite;
+  return (Port && ((Event.Address >= 0x3F8 && Event.Address <= 0x3FF) || (Event.Address >= 0x2F8 && Event.Address <= 0x2FF))) ||
+         (Memory && Event.Address >= Listed::UartBase && Event.Address < Listed::UartBase + 0x1000);
+}
+
+UINTN Send(const std::string& Bytes) { return SerialWrite(reinterpret_cast<const UINT8*>(Bytes.data()), Bytes.size()); }
+}  // namespace
+
+TEST(PciSerial, UsableWay_TextReachesTheUart) {
+  Recorded::Clear();
+  Sim::Machine Machine;
+  Listed::Topology Way(Machine.Pci(), Machine.Com1(), Sim::Machine::Com1Base);
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_EQ(Send(Text), Text.size());
+  Machine.Settle();
+  EXPECT_EQ(Machine.Com1().Transmitted(), Text);
+  EXPECT_TRUE(Way.Uart->Placed());
+}
+
+TEST(PciSerial, UnusableWay_InitFailsAndNothingIsSent) {
+  Recorded::Clear();
+  Sim::Machine Machine;
+  Listed::Topology Way(Machine.Pci(), Machine.Com1(), Sim::Machine::Com1Base);
+  // A bridge without a secondary bus, or a UART without a BAR of the build's kind.
+  if constexpr (Listed::Bridges > 0) {
+    Way.Bridge[0]->Set8(0x19, 0);
+  } else {
+    for (uint16_t Register = 0x10; Register <= 0x24; Register += 4) {
+      Way.Uart->Set32(Register, Listed::UseMmio ? 0x1 : 0x0);
+    }
+  }
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialInit(), EFI_DEVICE_ERROR);
+  EXPECT_EQ(Send(Text), 0u);
+  Machine.Settle();
+  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Machine.Com2().Transmitted(), "");
+  for (const Sim::BusEvent& Event : Machine.Board().Trace()) {
+    EXPECT_FALSE(TouchesUart(Event)) << Sim::Describe(Event);
+  }
+}

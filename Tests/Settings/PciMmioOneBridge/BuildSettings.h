@@ -1,0 +1,12 @@
+// A memory-mapped PCI UART behind the bridge at 00:1C.0; both can leave D0.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UINT32 UartBase = 0xFE001000;
+inline constexpr bool UartUseMmio = true;
+inline constexpr UartPciDevice UartPciDeviceList[] = {
+    {0x1C, 0, 0x44}, {0x00, 0, 0x84}, {UartPciDeviceListEnd, 0, 0}};
+}  // namespace Settings

@@ -1,0 +1,9 @@
+// Refused by the build: a power-management register outside the standard space.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UartPciDevice UartPciDeviceList[] = {{0x03, 0, 0x104}, {UartPciDeviceListEnd, 0, 0}};
+}  // namespace Settings

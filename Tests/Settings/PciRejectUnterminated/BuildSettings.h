@@ -1,0 +1,9 @@
+// Refused by the build: no record with Device 0xFF ends the list.
+#pragma once
+
+#include "DefaultSettings.h"
+
+namespace Settings {
+using namespace DefaultSettings;
+inline constexpr UartPciDevice UartPciDeviceList[] = {{0x01, 0, 0}, {0x00, 0, 0x44}};
+}  // namespace Settings
