@@ -94,34 +94,36 @@ section "worst-case stack, static (-fstack-usage over the call graph from Module
   function short(name,   parts, n, i, result) {
     if (substr(name, 1, 1) != "?") return name
     n = split(substr(name, 2, index(name, "@@") - 2), parts, "@")
-    result = parts[n]
-    for (i = n - 1; i >= 1; i--) result = result "::" parts[i]
+    result = ""
+    for (i = n; i >= 1; i--) {
+      if (substr(parts[i], 1, 4) == "?A0x") continue  # an anonymous namespace
+      result = (result == "") ? parts[i] : result "::" parts[i]
+    }
     return result
   }
   function plain(name) { return (substr(name, 1, 1) == "_" && index(name, "@") == 0) ? substr(name, 2) : name }
   $1 == "frame" { name = plain($2); if ($3 + 0 > frame[name]) frame[name] = $3 + 0 }
   $1 == "edge" { from = plain($2); to = plain($3); if (!((from, to) in seen)) { seen[from, to] = 1; callees[from] = callees[from] " " to } }
   $1 == "indirect" { indirect[plain($2)] = 1 }
-  function deepest(name,   list, n, i, best, cost, bestChild) {
-    if (visits[name] >= 2) return 0
+  # Returns the deepest cost below name; Path then holds the way it goes.
+  function deepest(name,   list, n, i, best, cost, bestPath) {
+    if (visits[name] >= 2) { Path = ""; return 0 }
     visits[name]++
     n = split(callees[name], list, " ")
-    best = 0; bestChild = ""
+    best = 0; bestPath = ""
     for (i = 1; i <= n; i++) {
       cost = deepest(list[i])
-      if (cost > best) { best = cost; bestChild = list[i] }
+      if (cost > best || (cost == best && bestPath == "")) { best = cost; bestPath = Path }
     }
     visits[name]--
-    child[name, visits[name]] = bestChild
     if (!(name in frame)) unknown[name] = 1
+    Path = short(name) (bestPath == "" ? "" : " > " bestPath)
     return frame[name] + 4 + best
   }
   END {
     total = deepest("ModuleEntry")
     printf "  %d bytes from the entry (return addresses included)\n", total
-    path = "ModuleEntry"; name = "ModuleEntry"; depth = 0
-    while (child[name, 0] != "" && depth < 40) { name = child[name, 0]; path = path " > " short(name); depth++ }
-    printf "  deepest path: %s\n", path
+    printf "  deepest path: %s\n", Path
     for (name in unknown) printf "  no frame size for %s (counted as 0)\n", short(name)
     for (name in indirect) printf "  indirect call in %s (PEI services, outside the module) not counted\n", short(name)
   }'
