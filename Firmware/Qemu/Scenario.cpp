@@ -16,6 +16,8 @@ constexpr UINT32 SerialFunction = Settings::UartPciDeviceList[1].Function;
 constexpr UINT32 SerialPowerRegister = Settings::UartPciDeviceList[1].PowerManagementRegister;
 static_assert(Settings::UartPciDeviceList[2].Device == UartPciDeviceListEnd, "one bridge, then the UART");
 constexpr UINT16 PowerStateD3 = 0x0003;
+constexpr UINT8 ClosedIoBase = 0xD0;   // D000: above the limit, so no I/O is forwarded
+constexpr UINT8 ClosedIoLimit = 0xC0;  // up to CFFF
 constexpr UINT32 MarkerRegister = 0x48;  // pci-serial scratch, unused by the module
 constexpr UINT32 MarkerStart = 0x5157A127;
 constexpr UINT32 MarkerEnd = 0x51E0D000;
@@ -201,8 +203,8 @@ void PrepareScenario(const Scenario& Setup) {
   }
   if (Setup.Pci == PciState::WindowClosed) {
     // The limit below the base: the bridge forwards no I/O at all.
-    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoBase, 0xD0);
-    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, 0xC0);
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoBase, ClosedIoBase);
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, ClosedIoLimit);
   }
 }
 
