@@ -49,6 +49,7 @@ public:
     bool operator==(const AbortedWrite&) const = default;
   };
   const std::vector<AbortedWrite>& AbortedWrites() const { return AbortedLog; }
+  void ClearAbortedWrites() { AbortedLog.clear(); }
 
   uint32_t AddressRegister() const { return Address; }
   void SetAddressRegister(uint32_t Value) { Address = Value; }
