@@ -112,7 +112,8 @@ std::string TerminalView(const std::string& Bytes, const std::string& Indent) {
 }
 
 void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Machine& Machine,
-                      const Sim::PeiFoundation& Foundation, const BootOutcome& Outcome, bool Trace) {
+                      const Sim::PeiFoundation& Foundation, const BootOutcome& Outcome, const std::string& PciLine,
+                      bool Trace) {
   Out << "QelVersionPei on the simulated board, build '" << Variant << "' (DebugControlMask "
       << Hex(Settings::DebugControlMask, 2) << ")\n";
   if (Outcome.Stall) {
@@ -125,6 +126,9 @@ void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Machine& Mach
   Out << "  Super I/O      " << SuperIoLine(Machine.SuperIo()) << "\n";
   Out << "  COM1 " << Hex(Sim::Machine::Com1Base, 3) << "      " << UartLine(Machine.Com1()) << "\n";
   Out << "  COM2 " << Hex(Sim::Machine::Com2Base, 3) << "      " << UartLine(Machine.Com2()) << "\n";
+  if (!PciLine.empty()) {
+    Out << "  PCI            " << PciLine << "\n";
+  }
   Out << "  Debugger       " << DebuggerLine(Machine) << "\n";
   Out << "  Port accesses  " << Machine.Board().PortAccesses() << "\n";
   Out << "  Stack          " << Outcome.StackBytes << " bytes at the deepest (painted stack)\n";

@@ -16,7 +16,8 @@ struct BootOutcome {
 };
 
 void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Machine& Machine,
-                      const Sim::PeiFoundation& Foundation, const BootOutcome& Outcome, bool Trace);
+                      const Sim::PeiFoundation& Foundation, const BootOutcome& Outcome, const std::string& PciLine,
+                      bool Trace);
 
 // A UART's transmitted bytes as a terminal shows them: one line per CR LF,
 // other control characters escaped.

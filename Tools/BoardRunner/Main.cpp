@@ -43,8 +43,6 @@ void PrepareBoard(Sim::Machine& Machine, const RunnerOptions& Options) {
     Machine.RemoveUarts();
   }
   Machine.Board().SpinPollsBeforeRelease = Options.HaltPolls;
-  BuildPciTopology(Machine);
-  Machine.Board().ClearTrace();
 }
 }  // namespace
 
@@ -65,6 +63,8 @@ int main(int Count, char** Values) {
   Wiring.UartsFollowSuperIo = Options->UartsFollowSuperIo;
   Sim::Machine Machine(Wiring);
   PrepareBoard(Machine, *Options);
+  PciWay Way(Machine);
+  Machine.Board().ClearTrace();
 
   Sim::PeiFoundation Foundation(Options->Revision);
   if (Options->FailingAllocation != 0) {
@@ -84,7 +84,7 @@ int main(int Count, char** Values) {
   Outcome.StackBytes = Stack.DeepestUse();
   Machine.Settle();
 
-  PrintBoardReport(std::cout, QEL_RUNNER_VARIANT, Machine, Foundation, Outcome, Options->Trace);
+  PrintBoardReport(std::cout, QEL_RUNNER_VARIANT, Machine, Foundation, Outcome, Way.Describe(), Options->Trace);
   if (Outcome.Stall) {
     return 3;
   }
