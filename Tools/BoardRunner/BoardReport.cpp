@@ -124,8 +124,8 @@ void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Machine& Mach
   Out << "  PPI            " << PpiLine(Foundation) << "\n";
   Out << "  Pool           " << Foundation.PoolUsed() << " bytes in " << Foundation.Allocations() << " allocations\n";
   Out << "  Super I/O      " << SuperIoLine(Machine.SuperIo()) << "\n";
-  Out << "  COM1 " << Hex(Sim::Machine::Com1Base, 3) << "      " << UartLine(Machine.Com1()) << "\n";
-  Out << "  COM2 " << Hex(Sim::Machine::Com2Base, 3) << "      " << UartLine(Machine.Com2()) << "\n";
+  Out << "  COM1 " << Hex(Sim::Machine::Com1Base, 3) << "     " << UartLine(Machine.Com1()) << "\n";
+  Out << "  COM2 " << Hex(Sim::Machine::Com2Base, 3) << "     " << UartLine(Machine.Com2()) << "\n";
   if (!PciLine.empty()) {
     Out << "  PCI            " << PciLine << "\n";
   }
