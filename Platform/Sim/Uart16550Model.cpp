@@ -314,6 +314,7 @@ uint8_t Uart16550Model::Read(unsigned Index) {
       ModemDeltas = 0;
       return Status;
     }
+    case ScratchRegister:
     default:
       return ScrValue;
   }
@@ -391,6 +392,7 @@ void Uart16550Model::Write(unsigned Index, uint8_t Value) {
     case LineStatusRegister:
     case ModemStatusRegister:
       return;  // read-only
+    case ScratchRegister:
     default:
       ScrValue = Value;
       return;
