@@ -296,7 +296,8 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
         return 0;
       }
     }
-    End = Start + ((BufferSize - 1) << SizeShift);
+    // Integer arithmetic: the bound may lie far beyond the caller's object.
+    End = reinterpret_cast<UINT8*>(reinterpret_cast<UINTN>(Start) + ((BufferSize - 1) << SizeShift));
   }
 
   const bool WideFormatText = (Flags & WideFormat) != 0;
