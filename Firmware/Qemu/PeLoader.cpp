@@ -2,7 +2,7 @@
 #include "PeLoader.h"
 
 namespace {
-// Offsets in the headers (Microsoft PE/COFF specification).
+// Offsets in the headers, as Microsoft documents the PE/COFF format.
 constexpr UINT32 DosSignature = 0x5A4D;  // "MZ"
 constexpr UINT32 DosNewHeaderOffset = 0x3C;
 constexpr UINT32 PeSignature = 0x00004550;  // "PE\0\0"
