@@ -4,8 +4,10 @@ get_property(Units GLOBAL PROPERTY QEL_MODULE_QelVersionPei_UNITS)
 get_property(FirmwareUnits GLOBAL PROPERTY QEL_MODULE_QelVersionPei_FIRMWARE_UNITS)
 get_property(ModuleIncludes GLOBAL PROPERTY QEL_MODULE_QelVersionPei_INCLUDES)
 
+# The image is optimised for size whatever the build type: the flags here
+# define it, so that every build of it is the same image.
 set(QEL_FIRMWARE_COMPILE_OPTIONS
-  -ffreestanding -fno-builtin -nostdlib -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -Os -ffreestanding -fno-builtin -nostdlib -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-stack-protector -mno-stack-arg-probe -mno-sse -mno-mmx -mno-80387
   -fno-unwind-tables -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
