@@ -6,6 +6,11 @@ cd "$(dirname "$0")/.."
 bash Tools/setup.sh
 bash Tools/build.sh firmware host-sanitize host >/dev/null
 echo "== tests with address and undefined sanitizers"
-ctest --preset host-sanitize -j "$(nproc)" --output-on-failure | tail -n 3
+log=build/host-sanitize/ctest.log
+if ! ctest --preset host-sanitize -j "$(nproc)" --output-on-failure >"$log" 2>&1; then
+  cat "$log"
+  exit 1
+fi
+grep -E '^[0-9]+% tests passed' "$log"
 echo "== tests"
 ctest --preset host -j "$(nproc)"
