@@ -79,6 +79,16 @@ UINT16 ReadTextCharacter(const UINT8* Text, bool Wide) {
   return Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0];
 }
 
+// A number before any "." is the width, after it the precision.
+void SetWidthOrPrecision(Element& Item, UINTN Value) {
+  if ((Item.Flags & PrintFlags::PrecisionGiven) == 0) {
+    Item.Flags |= PrintFlags::WidthGiven;
+    Item.Width = Value;
+  } else {
+    Item.Precision = Value;
+  }
+}
+
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the last character for an early end).
 UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
@@ -106,16 +116,9 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
       case 'L':
         Item.Flags |= Value64;
         break;
-      case '*': {
-        const UINTN Value = Arguments.Take32();
-        if ((Item.Flags & PrecisionGiven) == 0) {
-          Item.Flags |= WidthGiven;
-          Item.Width = Value;
-        } else {
-          Item.Precision = Value;
-        }
+      case '*':
+        SetWidthOrPrecision(Item, Arguments.Take32());
         break;
-      }
       case '0':
         if ((Item.Flags & PrecisionGiven) == 0) {
           Item.Flags |= ZeroFill;
@@ -137,12 +140,7 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
           Value = Value > (MaxCount - Digit) / 10 ? MaxCount : Value * 10 + Digit;
         }
         Format.Back();
-        if ((Item.Flags & PrecisionGiven) == 0) {
-          Item.Flags |= WidthGiven;
-          Item.Width = Value;
-        } else {
-          Item.Precision = Value;
-        }
+        SetWidthOrPrecision(Item, Value);
         break;
       }
       case 0:

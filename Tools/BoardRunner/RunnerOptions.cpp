@@ -22,126 +22,82 @@ bool ParseNumber(const std::string& Text, uint64_t Limit, uint64_t& Value) {
 
 std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error) {
   RunnerOptions Options;
+  // Switches without a value.
+  const struct {
+    const char* Name;
+    bool RunnerOptions::*Field;
+  } Flags[] = {
+      {"--help", &RunnerOptions::Help},
+      {"-h", &RunnerOptions::Help},
+      {"--superio-absent", &RunnerOptions::SuperIoAbsent},
+      {"--com1-active", &RunnerOptions::Com1DeviceActive},
+      {"--com2-active", &RunnerOptions::Com2DeviceActive},
+      {"--uarts-stuck", &RunnerOptions::UartsStuck},
+      {"--fifos-off", &RunnerOptions::FifosOff},
+      {"--no-uarts", &RunnerOptions::NoUarts},
+      {"--uarts-follow-superio", &RunnerOptions::UartsFollowSuperIo},
+      {"--trace", &RunnerOptions::Trace},
+  };
+  // Switches with a number, its range and where it goes.
+  const struct {
+    const char* Name;
+    uint64_t Least;
+    uint64_t Most;
+    void (*Store)(RunnerOptions&, uint64_t);
+  } Numbers[] = {
+      {"--level-mask", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.LevelMask = static_cast<uint32_t>(V); }},
+      {"--baud-byte", 0, 0xFF, [](RunnerOptions& O, uint64_t V) { O.BaudByte = static_cast<uint8_t>(V); }},
+      {"--uarts-configured", 1, 0xFFFF,
+       [](RunnerOptions& O, uint64_t V) { O.PreconfiguredDivisor = static_cast<uint16_t>(V); }},
+      {"--fail-allocation", 1, 1000, [](RunnerOptions& O, uint64_t V) { O.FailingAllocation = static_cast<unsigned>(V); }},
+      {"--allocation-status", 0, 0xFFFFFFFF,
+       [](RunnerOptions& O, uint64_t V) { O.FailingAllocationStatus = static_cast<EFI_STATUS>(V); }},
+      {"--fail-install", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.InstallStatus = static_cast<EFI_STATUS>(V); }},
+      {"--revision", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.Revision = static_cast<uint32_t>(V); }},
+      {"--halt-polls", 0, 1000000000, [](RunnerOptions& O, uint64_t V) { O.HaltPolls = V; }},
+  };
+
   for (size_t Index = 0; Index < Arguments.size(); ++Index) {
     const std::string& Argument = Arguments[Index];
     std::string Name = Argument;
     std::optional<std::string> Value;
+    // A value follows '=' or comes as the next argument.
     if (const size_t Equals = Argument.find('='); Argument.rfind("--", 0) == 0 && Equals != std::string::npos) {
       Name = Argument.substr(0, Equals);
       Value = Argument.substr(Equals + 1);
     }
-    // A switch that needs a value takes it after '=' or as the next argument.
-    auto TakeNumber = [&](uint64_t Limit, uint64_t& Number) {
+    bool Known = false;
+    for (const auto& Flag : Flags) {
+      if (Name == Flag.Name) {
+        if (Value) {
+          Error = Name + " takes no value";
+          return std::nullopt;
+        }
+        Options.*Flag.Field = true;
+        Known = true;
+      }
+    }
+    for (const auto& Number : Numbers) {
+      if (Name != Number.Name) {
+        continue;
+      }
       if (!Value) {
         if (Index + 1 >= Arguments.size()) {
           Error = Name + " needs a value";
-          return false;
+          return std::nullopt;
         }
         Value = Arguments[++Index];
       }
-      if (!ParseNumber(*Value, Limit, Number)) {
-        Error = Name + ": '" + *Value + "' is not a number up to " + std::to_string(Limit);
-        return false;
-      }
-      return true;
-    };
-    auto NoValue = [&] {
-      if (Value) {
-        Error = Name + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    uint64_t Number = 0;
-    if (Name == "--help" || Name == "-h") {
-      Options.Help = true;
-    } else if (Name == "--level-mask") {
-      if (!TakeNumber(0xFFFFFFFF, Number)) {
+      uint64_t Parsed = 0;
+      if (!ParseNumber(*Value, Number.Most, Parsed) || Parsed < Number.Least) {
+        Error = Name + ": '" + *Value + "' is not a number from " + std::to_string(Number.Least) + " to " +
+                std::to_string(Number.Most);
         return std::nullopt;
       }
-      Options.LevelMask = static_cast<uint32_t>(Number);
-    } else if (Name == "--baud-byte") {
-      if (!TakeNumber(0xFF, Number)) {
-        return std::nullopt;
-      }
-      Options.BaudByte = static_cast<uint8_t>(Number);
-    } else if (Name == "--superio-absent") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.SuperIoAbsent = true;
-    } else if (Name == "--com1-active") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.Com1DeviceActive = true;
-    } else if (Name == "--com2-active") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.Com2DeviceActive = true;
-    } else if (Name == "--uarts-configured") {
-      if (!TakeNumber(0xFFFF, Number) || Number == 0) {
-        if (Error.empty()) {
-          Error = "--uarts-configured: the divisor must be 1..65535";
-        }
-        return std::nullopt;
-      }
-      Options.PreconfiguredDivisor = static_cast<uint16_t>(Number);
-    } else if (Name == "--uarts-stuck") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.UartsStuck = true;
-    } else if (Name == "--fifos-off") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.FifosOff = true;
-    } else if (Name == "--no-uarts") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.NoUarts = true;
-    } else if (Name == "--uarts-follow-superio") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.UartsFollowSuperIo = true;
-    } else if (Name == "--fail-allocation") {
-      if (!TakeNumber(1000, Number) || Number == 0) {
-        if (Error.empty()) {
-          Error = "--fail-allocation: N must be 1..1000";
-        }
-        return std::nullopt;
-      }
-      Options.FailingAllocation = static_cast<unsigned>(Number);
-    } else if (Name == "--allocation-status") {
-      if (!TakeNumber(0xFFFFFFFF, Number)) {
-        return std::nullopt;
-      }
-      Options.FailingAllocationStatus = static_cast<EFI_STATUS>(Number);
-    } else if (Name == "--fail-install") {
-      if (!TakeNumber(0xFFFFFFFF, Number)) {
-        return std::nullopt;
-      }
-      Options.InstallStatus = static_cast<EFI_STATUS>(Number);
-    } else if (Name == "--revision") {
-      if (!TakeNumber(0xFFFFFFFF, Number)) {
-        return std::nullopt;
-      }
-      Options.Revision = static_cast<uint32_t>(Number);
-    } else if (Name == "--halt-polls") {
-      if (!TakeNumber(1000000000, Number)) {
-        return std::nullopt;
-      }
-      Options.HaltPolls = Number;
-    } else if (Name == "--trace") {
-      if (!NoValue()) {
-        return std::nullopt;
-      }
-      Options.Trace = true;
-    } else {
+      Number.Store(Options, Parsed);
+      Known = true;
+    }
+    if (!Known) {
       Error = "unknown argument '" + Argument + "'";
       return std::nullopt;
     }
