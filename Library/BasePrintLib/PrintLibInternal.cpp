@@ -144,7 +144,7 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
         break;
       }
       case 0:
-        // The format ends inside the specification: stay on the character
+        // The format ends inside a "%" element: stay on the character
         // before the end so that the main loop stops after this element.
         Item.Precision = 0;
         Format.Back();

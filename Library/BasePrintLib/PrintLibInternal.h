@@ -62,8 +62,8 @@ struct Element {
   UINT8 OneCharacter[4];  // a one-character CHAR16 text and its terminator
 };
 
-// Chooses the text for the conversion character that ends a specification;
+// Chooses the text for the conversion character that ends a "%" element;
 // "\n" and "\r" may consume the next format character.
 void ConvertElement(Element& Item, UINT16 Conversion, FormatCursor& Format, ArgSlots& Arguments, CHAR8* Scratch);
-// The text of a character outside a specification: a line end or the character itself.
+// The text of a character outside a "%" element: a line end or the character itself.
 void LiteralElement(Element& Item, UINT16 Character, FormatCursor& Format);

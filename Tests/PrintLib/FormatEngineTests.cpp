@@ -40,7 +40,7 @@ TEST_F(FormatEngineTest, FlagsWidthAndPrecision_PadAsSpecified) {
       {"%010d", INT_MIN, "-2147483648"},
       {"%d", -1, "-1"},
       {"%5.4d", -3, "-0003"},
-      {"%3$d", 1, "  $d"},  // "$" ends the specification and prints itself
+      {"%3$d", 1, "  $d"},  // "$" ends the element and prints itself
       {"%5%", 0, "    %"},
       {"%.3%", 0, "  %"},  // any text is padded up to its precision
   };
