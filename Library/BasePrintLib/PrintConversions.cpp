@@ -66,6 +66,16 @@ void NumberElement(Element& Item, ArgSlots& Arguments, CHAR8* Scratch) {
   }
 }
 
+// One 16-bit character and its terminator, as a CHAR16 text.
+void CharacterElement(Element& Item, UINT16 Character) {
+  Item.OneCharacter[0] = static_cast<UINT8>(Character);
+  Item.OneCharacter[1] = static_cast<UINT8>(Character >> 8);
+  Item.OneCharacter[2] = 0;
+  Item.OneCharacter[3] = 0;
+  Item.Text = Item.OneCharacter;
+  Item.Flags |= ArgWide;
+}
+
 void StringElement(Element& Item, ArgSlots& Arguments) {
   Item.Text = Arguments.TakePointer();
   if (Item.Text == nullptr) {
@@ -146,12 +156,7 @@ void LiteralElement(Element& Item, UINT16 Character, FormatCursor& Format) {
     return;
   }
   // Any other character is copied whole as a one-character CHAR16 text.
-  Item.OneCharacter[0] = static_cast<UINT8>(Character);
-  Item.OneCharacter[1] = static_cast<UINT8>(Character >> 8);
-  Item.OneCharacter[2] = 0;
-  Item.OneCharacter[3] = 0;
-  Item.Text = Item.OneCharacter;
-  Item.Flags |= ArgWide;
+  CharacterElement(Item, Character);
 }
 
 void ConvertElement(Element& Item, UINT16 Conversion, FormatCursor& Format, ArgSlots& Arguments, CHAR8* Scratch) {
@@ -185,16 +190,9 @@ void ConvertElement(Element& Item, UINT16 Conversion, FormatCursor& Format, ArgS
     case 'a':
       StringElement(Item, Arguments);
       return;
-    case 'c': {
-      const UINT32 Character = Arguments.Take32();
-      Item.OneCharacter[0] = static_cast<UINT8>(Character);
-      Item.OneCharacter[1] = static_cast<UINT8>(Character >> 8);
-      Item.OneCharacter[2] = 0;
-      Item.OneCharacter[3] = 0;
-      Item.Text = Item.OneCharacter;
-      Item.Flags |= ArgWide;
+    case 'c':
+      CharacterElement(Item, static_cast<UINT16>(Arguments.Take32()));
       return;
-    }
     case 'g':
       GuidElement(Item, Arguments, Scratch);
       return;
