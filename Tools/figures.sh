@@ -129,7 +129,7 @@ section "worst-case stack, static (-fstack-usage over the call graph from Module
   }'
 
 section "QEMU (qemu-system-i386 -accel tcg, kernels from $fw)"
-kernels="$fw/Firmware/Qemu"
+kernels="$fw/Harness/Qemu"
 if ! command -v qemu-system-i386 >/dev/null; then
   missing "QEMU figures: qemu-system-i386 is not installed (bash Tools/setup.sh)"
 else

@@ -38,9 +38,10 @@ function(qel_link_image ImageTarget Image ObjectTarget)
   add_custom_target(${ImageTarget} ALL DEPENDS "${Image}")
 endfunction()
 
-# qel_firmware_image(ObjectTarget ImageTarget SettingsDir Image): the module
-# built with the BuildSettings.h found in SettingsDir.
-function(qel_firmware_image ObjectTarget ImageTarget SettingsDir Image)
+# qel_firmware_image(ObjectTarget ImageTarget Variant Image): the module built
+# with the variant's BuildSettings.h.
+function(qel_firmware_image ObjectTarget ImageTarget Variant Image)
+  qel_variant_settings(${Variant} SettingsDir)
   add_library(${ObjectTarget} OBJECT ${Units} ${FirmwareUnits})
   target_include_directories(${ObjectTarget} PRIVATE
     "${PROJECT_SOURCE_DIR}/Include" "${SettingsDir}"
@@ -49,8 +50,29 @@ function(qel_firmware_image ObjectTarget ImageTarget SettingsDir Image)
   qel_link_image(${ImageTarget} "${Image}" ${ObjectTarget})
 endfunction()
 
-set(QEL_IMAGE "${CMAKE_BINARY_DIR}/QelVersionPei.efi")
-qel_firmware_image(QelFirmwareObjects QelVersionPeiImage "${PROJECT_SOURCE_DIR}/QelVersionPei/Settings" "${QEL_IMAGE}")
+# qel_variant_image(Variant OutImage OutTarget): the image of a variant,
+# built once whoever asks for it; the shipped settings make QelVersionPei.efi,
+# every other variant QelVersionPei-<Variant>.efi.
+function(qel_variant_image Variant OutImage OutTarget)
+  if(Variant STREQUAL "Default")
+    set(Image "${CMAKE_BINARY_DIR}/QelVersionPei.efi")
+    set(Target QelVersionPeiImage)
+  else()
+    set(Image "${CMAKE_BINARY_DIR}/QelVersionPei-${Variant}.efi")
+    set(Target QelVersionPei${Variant}Image)
+  endif()
+  if(NOT TARGET ${Target})
+    qel_firmware_image(Qel${Variant}Objects ${Target} ${Variant} "${Image}")
+  endif()
+  set(${OutImage} "${Image}" PARENT_SCOPE)
+  set(${OutTarget} ${Target} PARENT_SCOPE)
+endfunction()
 
-# The QEMU stand-in PEI Foundation that boots the image as a multiboot kernel.
-add_subdirectory("${PROJECT_SOURCE_DIR}/Firmware/Qemu" "${CMAKE_BINARY_DIR}/Firmware/Qemu")
+qel_variants_for(image ImageVariants)
+foreach(Variant IN LISTS ImageVariants)
+  qel_variant_image(${Variant} Image Target)
+endforeach()
+qel_variant_image(Default QEL_IMAGE QelImageTarget)
+
+# The QEMU stand-in PEI Foundation that boots the images as a multiboot kernel.
+add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")

@@ -10,16 +10,16 @@ function(qel_fuzz_sim)
   if(TARGET QelFuzzSim)
     return()
   endif()
-  file(GLOB Sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/Platform/Sim/*.cpp")
-  add_library(QelFuzzSim STATIC ${Sources})
-  target_include_directories(QelFuzzSim PUBLIC "${PROJECT_SOURCE_DIR}/Platform/Sim"
+  file(GLOB Sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/Harness/Board/*.cpp")
+  add_library(QelFuzzSim STATIC ${Sources} "${PROJECT_SOURCE_DIR}/Platform/Sim/Instructions.cpp")
+  target_include_directories(QelFuzzSim PUBLIC "${PROJECT_SOURCE_DIR}/Harness/Board"
                                                "${PROJECT_SOURCE_DIR}/Platform/Sim/Include" "${PROJECT_SOURCE_DIR}/Include")
   target_compile_options(QelFuzzSim PRIVATE ${QEL_FUZZ_COMPILE_OPTIONS})
 endfunction()
 
-# qel_fuzz_target(Name VARIANT SettingsDir SOURCES a.cpp ... LIBRARIES Lib ... [SIM])
+# qel_fuzz_target(Name VARIANT Variant SOURCES a.cpp ... LIBRARIES Lib ... [SIM])
 # Builds the target's sources with the units of the named module libraries,
-# compiled against the settings in SettingsDir, and the recording reporter
+# compiled against the variant's settings, and the recording reporter
 # (Tests/Support) in place of the debug reporter. The units go into an archive,
 # so only those the target reaches are linked; SIM adds the simulated board for
 # units that use the instruction seam. Tools/fuzz.sh runs every target listed
@@ -27,8 +27,9 @@ endfunction()
 function(qel_fuzz_target Name)
   cmake_parse_arguments(PARSE_ARGV 1 Arg "SIM" "VARIANT" "SOURCES;LIBRARIES")
   if(NOT Arg_VARIANT)
-    message(FATAL_ERROR "qel_fuzz_target(${Name}): VARIANT <settings directory> is required")
+    message(FATAL_ERROR "qel_fuzz_target(${Name}): VARIANT <name from cmake/Variants.cmake> is required")
   endif()
+  qel_variant_settings(${Arg_VARIANT} SettingsDir)
   set(Units "")
   foreach(Library IN LISTS Arg_LIBRARIES)
     get_property(Declared GLOBAL PROPERTY QEL_LIBRARIES)
@@ -38,7 +39,7 @@ function(qel_fuzz_target Name)
     get_property(LibrarySources GLOBAL PROPERTY QEL_LIBRARY_${Library}_SOURCES)
     list(APPEND Units ${LibrarySources})
   endforeach()
-  set(Includes "${PROJECT_SOURCE_DIR}/Include" "${Arg_VARIANT}" "${PROJECT_SOURCE_DIR}/Platform/Sim/Include")
+  set(Includes "${PROJECT_SOURCE_DIR}/Include" "${SettingsDir}" "${PROJECT_SOURCE_DIR}/Platform/Sim/Include")
   add_library(${Name}Units STATIC ${Units})
   target_include_directories(${Name}Units PUBLIC ${Includes})
   target_compile_options(${Name}Units PRIVATE ${QEL_FUZZ_COMPILE_OPTIONS})

@@ -11,18 +11,18 @@ if(QEL_SANITIZE)
   endif()
 endif()
 
-# qel_module_variant(Variant SettingsDir): QelModule_<Variant> holds every unit
-# of the module except the debug reporter, which is QelDebugLib_<Variant>, so
-# unit tests can put a recording reporter in its place. The reporter is an
-# object library: the module and the reporter call each other, and objects
-# linked directly resolve that cycle without link groups.
-function(qel_module_variant Variant SettingsDir)
+# qel_module_variant(Variant): QelModule_<Variant> holds every unit of the
+# module except the debug reporter, which is QelDebugLib_<Variant>, so unit
+# tests can put a recording reporter in its place. The reporter is an object
+# library: the module and the reporter call each other, and objects linked
+# directly resolve that cycle without link groups.
+function(qel_module_variant Variant)
+  qel_variant_settings(${Variant} SettingsDir)
   get_property(Units GLOBAL PROPERTY QEL_MODULE_QelVersionPei_UNITS)
   get_property(ModuleIncludes GLOBAL PROPERTY QEL_MODULE_QelVersionPei_INCLUDES)
   get_property(DebugUnits GLOBAL PROPERTY QEL_LIBRARY_BaseDebugLibSerialPort_SOURCES)
   list(REMOVE_ITEM Units ${DebugUnits})
-  set(Includes "${PROJECT_SOURCE_DIR}/Include" "${SettingsDir}" "${PROJECT_SOURCE_DIR}/Platform/Sim/Include"
-               ${ModuleIncludes})
+  set(Includes "${PROJECT_SOURCE_DIR}/Include" "${SettingsDir}" ${ModuleIncludes})
   add_library(QelModule_${Variant} STATIC ${Units})
   add_library(QelDebugLib_${Variant} OBJECT ${DebugUnits})
   foreach(Target QelModule_${Variant} QelDebugLib_${Variant})
@@ -32,3 +32,9 @@ function(qel_module_variant Variant SettingsDir)
   target_link_libraries(QelModule_${Variant} PUBLIC QelSim)
   target_link_libraries(QelDebugLib_${Variant} PUBLIC QelModule_${Variant})
 endfunction()
+
+# Every variant that host tests, benchmarks or the board runner link.
+qel_variants_for(host HostVariants)
+foreach(Variant IN LISTS HostVariants)
+  qel_module_variant(${Variant})
+endforeach()

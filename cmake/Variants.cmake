@@ -1,7 +1,94 @@
-# The shipped settings and the variants that the board runner and more than
-# one test area use; test areas add their own variants (Tests/Settings/<Variant>).
-qel_module_variant(Default "${PROJECT_SOURCE_DIR}/QelVersionPei/Settings")
-qel_module_variant(Revision "${PROJECT_SOURCE_DIR}/Tests/Settings/Revision")
-qel_module_variant(DebugHalt "${PROJECT_SOURCE_DIR}/Tests/Settings/DebugHalt")
-qel_module_variant(DebugQuiet "${PROJECT_SOURCE_DIR}/Tests/Settings/DebugQuiet")
-qel_module_variant(DebugNoTrap "${PROJECT_SOURCE_DIR}/Tests/Settings/DebugNoTrap")
+# Every build of the module, listed once: the folder Variants/<Name> that
+# holds its BuildSettings.h, and what builds it:
+#   image    the firmware build links it into a checked PE32
+#   host     the host build makes QelModule_<Name> for tests and benchmarks
+#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION
+#   qemu     the firmware build boots it under QEMU
+#   fuzz     fuzz targets are built against it
+#   compile  only compiled: the build must refuse (or take) its device list
+#
+# qel_variant(Name BUILDS role... [RUNNER name DESCRIPTION text])
+function(qel_variant Name)
+  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "RUNNER;DESCRIPTION" "BUILDS")
+  set(Folder "${PROJECT_SOURCE_DIR}/Variants/${Name}")
+  if(NOT EXISTS "${Folder}/BuildSettings.h")
+    message(FATAL_ERROR "variant ${Name}: no ${Folder}/BuildSettings.h")
+  endif()
+  foreach(Role IN LISTS Arg_BUILDS)
+    if(NOT Role MATCHES "^(image|host|runner|qemu|fuzz|compile)$")
+      message(FATAL_ERROR "variant ${Name}: unknown role '${Role}'")
+    endif()
+  endforeach()
+  if(("runner" IN_LIST Arg_BUILDS) AND (NOT Arg_RUNNER OR NOT Arg_DESCRIPTION))
+    message(FATAL_ERROR "variant ${Name}: a runner variant needs RUNNER and DESCRIPTION")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY QEL_VARIANTS ${Name})
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_SETTINGS "${Folder}")
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_BUILDS ${Arg_BUILDS})
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_RUNNER "${Arg_RUNNER}")
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_DESCRIPTION "${Arg_DESCRIPTION}")
+endfunction()
+
+# qel_variants_for(Role OutVar): the variants that Role builds, in table order.
+function(qel_variants_for Role OutVar)
+  get_property(All GLOBAL PROPERTY QEL_VARIANTS)
+  set(Found "")
+  foreach(Name IN LISTS All)
+    get_property(Builds GLOBAL PROPERTY QEL_VARIANT_${Name}_BUILDS)
+    if(Role IN_LIST Builds)
+      list(APPEND Found ${Name})
+    endif()
+  endforeach()
+  set(${OutVar} ${Found} PARENT_SCOPE)
+endfunction()
+
+# qel_variant_settings(Name OutVar): the folder of the variant's BuildSettings.h.
+function(qel_variant_settings Name OutVar)
+  get_property(Folder GLOBAL PROPERTY QEL_VARIANT_${Name}_SETTINGS)
+  if(NOT Folder)
+    message(FATAL_ERROR "no variant ${Name} in cmake/Variants.cmake")
+  endif()
+  set(${OutVar} "${Folder}" PARENT_SCOPE)
+endfunction()
+
+qel_variant(Default BUILDS image host runner qemu fuzz
+            RUNNER default DESCRIPTION "the shipped image's settings: trap after each report")
+qel_variant(Release BUILDS image host runner
+            RUNNER quiet DESCRIPTION "the release image's settings: checks and messages off")
+qel_variant(DebugHalt BUILDS host runner qemu
+            RUNNER halt DESCRIPTION "halt after each report, messages off")
+qel_variant(DebugNoTrap BUILDS host runner
+            RUNNER no-trap DESCRIPTION "checks and messages on, no trap")
+qel_variant(Revision BUILDS host)
+qel_variant(ModuleNoUart BUILDS host)
+qel_variant(SerialMmio BUILDS host)
+qel_variant(SerialMmioStride4 BUILDS host)
+qel_variant(SerialStride4 BUILDS host)
+qel_variant(SerialFlowControl BUILDS host)
+qel_variant(SerialCableDetect BUILDS host)
+qel_variant(SerialNoFifo BUILDS host)
+qel_variant(SerialLargeFifo BUILDS host)
+qel_variant(PciIoBus0 BUILDS host)
+qel_variant(PciIoOneBridge BUILDS host runner
+            RUNNER pci-bridge DESCRIPTION "UART as a PCI function behind a bridge")
+qel_variant(PciIoTwoBridges BUILDS host fuzz)
+qel_variant(PciMmioBus0 BUILDS host)
+qel_variant(PciMmioOneBridge BUILDS host)
+qel_variant(PciMmioTwoBridges BUILDS host runner fuzz
+            RUNNER pci-mmio DESCRIPTION "memory-mapped PCI UART behind two bridges")
+qel_variant(PciSerial BUILDS qemu)
+qel_variant(PciRejectDevice BUILDS compile)
+qel_variant(PciRejectFunction BUILDS compile)
+qel_variant(PciRejectPowerMisaligned BUILDS compile)
+qel_variant(PciRejectPowerExtended BUILDS compile)
+qel_variant(PciRejectUnterminated BUILDS compile)
+qel_variant(PciAcceptEdges BUILDS compile)
+
+# A folder that the table does not list would be a variant nobody builds.
+file(GLOB VariantFolders LIST_DIRECTORIES true RELATIVE "${PROJECT_SOURCE_DIR}/Variants" "${PROJECT_SOURCE_DIR}/Variants/*")
+get_property(ListedVariants GLOBAL PROPERTY QEL_VARIANTS)
+foreach(Folder IN LISTS VariantFolders)
+  if(NOT Folder IN_LIST ListedVariants)
+    message(FATAL_ERROR "Variants/${Folder} is not listed in cmake/Variants.cmake")
+  endif()
+endforeach()

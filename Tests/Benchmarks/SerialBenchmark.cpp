@@ -5,33 +5,33 @@
 
 #include "BuildSettings.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 namespace {
-unsigned long long InitAccesses(Sim::Machine& Machine) {
-  const uint64_t Before = Machine.Board().PortAccesses();
+unsigned long long InitAccesses(Sim::Board& Board) {
+  const uint64_t Before = Board.Processor().PortAccesses();
   if (SerialInit() != EFI_SUCCESS) {
     std::printf("SerialInit failed\n");
   }
-  return Machine.Board().PortAccesses() - Before;
+  return Board.Processor().PortAccesses() - Before;
 }
 
 void MeasureInit() {
   {
-    Sim::Machine Machine;
-    std::printf("SerialInit port accesses, fresh board:            %llu\n", InitAccesses(Machine));
+    Sim::Board Board;
+    std::printf("SerialInit port accesses, fresh board:            %llu\n", InitAccesses(Board));
   }
   {
-    Sim::Machine Machine;
-    Machine.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts(1, Settings::UartLineControl,
+    Sim::Board Board;
+    Board.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts(1, Settings::UartLineControl,
                                                                         Settings::UartFifoControl & 0x21);
-    std::printf("SerialInit port accesses, already-configured board: %llu\n", InitAccesses(Machine));
+    std::printf("SerialInit port accesses, already-configured board: %llu\n", InitAccesses(Board));
   }
 }
 
 void MeasureLine(size_t Length) {
-  Sim::Machine Machine;
-  Machine.StopTracing();
+  Sim::Board Board;
+  Board.StopTracing();
   if (SerialInit() != EFI_SUCCESS) {
     std::printf("SerialInit failed\n");
     return;
@@ -40,16 +40,16 @@ void MeasureLine(size_t Length) {
   for (size_t At = 0; At < Length; ++At) {
     Text += static_cast<char>(' ' + At % 95);
   }
-  Sim::Board& Board = Machine.Board();
-  const uint64_t Start = Board.Now();
-  const uint64_t AccessesBefore = Board.PortAccesses();
+  Sim::Processor& Processor = Board.Processor();
+  const uint64_t Start = Processor.Now();
+  const uint64_t AccessesBefore = Processor.PortAccesses();
   const UINTN Sent = SerialWrite(reinterpret_cast<const UINT8*>(Text.data()), static_cast<UINTN>(Text.size()));
-  const uint64_t Returned = Board.Now();
-  const uint64_t Accesses = Board.PortAccesses() - AccessesBefore;
-  Machine.Settle();
+  const uint64_t Returned = Processor.Now();
+  const uint64_t Accesses = Processor.PortAccesses() - AccessesBefore;
+  Board.Settle();
 
-  const auto& Line = Machine.Com1().Line();
-  const uint64_t LineTime = Machine.Com1().LineBusyNanoseconds();
+  const auto& Line = Board.Com1().Line();
+  const uint64_t LineTime = Board.Com1().LineBusyNanoseconds();
   const uint64_t Elapsed = Line.back().End - Start;
   uint64_t Gaps = 0;
   unsigned GapCount = 0;
@@ -62,8 +62,8 @@ void MeasureLine(size_t Length) {
   const uint64_t Lead = Line.front().Start - Start;
   std::printf("SerialWrite of %zu bytes at divisor %u (LCR 0x%02X, FCR 0x%02X), %llu ns per port access:\n", Length,
               Line.front().Divisor, Line.front().LineControl, Settings::UartFifoControl & 0x21,
-              static_cast<unsigned long long>(Board.AccessNanoseconds));
-  std::printf("  sent %u bytes; %zu frames on COM1, %zu on COM2\n", Sent, Line.size(), Machine.Com2().Line().size());
+              static_cast<unsigned long long>(Processor.AccessNanoseconds));
+  std::printf("  sent %u bytes; %zu frames on COM1, %zu on COM2\n", Sent, Line.size(), Board.Com2().Line().size());
   std::printf("  line time %llu ns / elapsed %llu ns (write start to last stop bit) = utilisation %.4f\n",
               static_cast<unsigned long long>(LineTime), static_cast<unsigned long long>(Elapsed),
               static_cast<double>(LineTime) / static_cast<double>(Elapsed));

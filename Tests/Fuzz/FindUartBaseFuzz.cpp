@@ -14,8 +14,8 @@
 #include <optional>
 #include <vector>
 
-#include "../Pci/ListedTopology.h"
-#include "Board.h"
+#include "ListedTopology.h"
+#include "Processor.h"
 #include "Library/SerialPortLib.h"
 #include "RecordingDebugLib.h"
 
@@ -53,7 +53,7 @@ struct Bench {
   };
 
   Bench() {
-    Board.WatchdogPolls = 0;  // nothing here polls; libFuzzer's timeout catches a hang
+    Processor.WatchdogPolls = 0;  // nothing here polls; libFuzzer's timeout catches a hang
     // Every memory cycle the UART's base may point at ends at the host bridge.
     Host.ClaimMemoryHole(0x00000000, 0xFFFFFFFF);
     Way.emplace(Host, Target, UartTargetBase);
@@ -76,8 +76,8 @@ struct Bench {
     }
   }
 
-  Sim::Board Board;
-  Sim::PciHostBridge Host{Board};
+  Sim::Processor Processor;
+  Sim::PciHostBridge Host{Processor};
   Latch Target;
   std::optional<Topology> Way;
   std::vector<Sim::PciFunction*> Spaces;  // the hops and the decoys
@@ -87,7 +87,7 @@ struct Bench {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static Bench Bench;
-  Sim::Board& Board = Bench.Board;
+  Sim::Processor& Processor = Bench.Processor;
   Sim::PciHostBridge& Host = Bench.Host;
   Topology& Way = *Bench.Way;
   FuzzedDataProvider Input(Data, Size);
@@ -110,10 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   }
   const uint32_t ForeignWord = Input.ConsumeIntegral<uint32_t>();
   Host.SetAddressRegister(ForeignWord);
-  Board.InterruptFlag = Input.ConsumeBool();
-  const bool InterruptsWere = Board.InterruptFlag;
+  Processor.InterruptFlag = Input.ConsumeBool();
+  const bool InterruptsWere = Processor.InterruptFlag;
   Host.Refresh();
-  Board.ClearTrace();
+  Processor.ClearTrace();
   Host.ClearCycles();
   Host.ClearAbortedWrites();
 
@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // Outside configuration space, only the FCR write at the UART found.
   const uint32_t Fcr = Found + 2;
-  for (const Sim::BusEvent& Event : Board.Trace()) {
+  for (const Sim::BusEvent& Event : Processor.Trace()) {
     const bool PortWrite = Event.What == Sim::BusEvent::Kind::PortOut;
     if (PortWrite && Event.Address >= 0xCF8 && Event.Address <= 0xCFF) {
       continue;
@@ -174,8 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Host.AddressRegister() != ForeignWord) {
     Fail("0xCF8 not restored", Host.AddressRegister());
   }
-  if (Board.InterruptFlag != InterruptsWere) {
-    Fail("interrupt flag not restored", Board.InterruptFlag);
+  if (Processor.InterruptFlag != InterruptsWere) {
+    Fail("interrupt flag not restored", Processor.InterruptFlag);
   }
   if (!Recorded::Assertions().empty()) {
     Fail("a check fired", Recorded::Assertions().front().Line);

@@ -5,17 +5,17 @@
 #include <string>
 
 #include "Library/PeimEntryPoint.h"
-#include "Machine.h"
-#include "PeiFoundation.h"
+#include "Board.h"
+#include "NativeServices.h"
 #include "Ppi/VersionString.h"
 
 struct ModuleBoard {
-  Sim::Machine Machine;
-  Sim::PeiFoundation Foundation;
+  Sim::Board Board;
+  Pei::NativeServices Foundation;
 
   EFI_STATUS Boot() {
     const EFI_STATUS Status = ModuleEntry(nullptr, Foundation.Services());
-    Machine.Settle();
+    Board.Settle();
     return Status;
   }
 
@@ -29,9 +29,9 @@ struct ModuleBoard {
 
   // What both lines carried; the test fails when they differ.
   std::string Transcript() {
-    const std::string Com1 = Machine.Com1().Transmitted();
-    if (Com1 != Machine.Com2().Transmitted()) {
-      return "COM1 and COM2 differ: [" + Com1 + "] [" + Machine.Com2().Transmitted() + "]";
+    const std::string Com1 = Board.Com1().Transmitted();
+    if (Com1 != Board.Com2().Transmitted()) {
+      return "COM1 and COM2 differ: [" + Com1 + "] [" + Board.Com2().Transmitted() + "]";
     }
     return Com1;
   }

@@ -14,15 +14,15 @@ TEST(ModuleBoot, FreshBoard_ProgramsTheConsoleAndPublishesSilently) {
   EXPECT_STREQ(Run.Record()->Signature, "TORVA!V9");
   EXPECT_STREQ(Run.Record()->VersionString, "OlvendPI-QX4 1.0.0.P");
   EXPECT_EQ(Run.Transcript(), "");
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), 0u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), 0u);
   // The constructor ran first: both UARTs are up at 115200 8N1 with FIFOs.
-  for (Sim::Uart16550Model* Uart : {&Run.Machine.Com1(), &Run.Machine.Com2()}) {
+  for (Sim::Uart16550Model* Uart : {&Run.Board.Com1(), &Run.Board.Com2()}) {
     EXPECT_EQ(Uart->Divisor(), 1);
     EXPECT_EQ(Uart->Lcr(), 0x03);
     EXPECT_TRUE(Uart->FifosEnabled());
   }
-  EXPECT_TRUE(Run.Machine.SuperIo().Active(Sim::SuperIo::FirstUartDevice));
-  EXPECT_TRUE(Run.Machine.SuperIo().Active(Sim::SuperIo::SecondUartDevice));
+  EXPECT_TRUE(Run.Board.SuperIo().Active(Sim::SuperIo::FirstUartDevice));
+  EXPECT_TRUE(Run.Board.SuperIo().Active(Sim::SuperIo::SecondUartDevice));
 }
 
 TEST(ModuleBoot, FailedAllocation_PrintsStatusAndAssertionOnBothUartsThenTraps) {
@@ -39,11 +39,11 @@ TEST(ModuleBoot, FailedAllocation_PrintsStatusAndAssertionOnBothUartsThenTraps) 
   };
   for (const Case& C : Cases) {
     ModuleBoard Run;
-    Run.Machine.SetLevelMask(ErrorLevelOnly);
+    Run.Board.SetLevelMask(ErrorLevelOnly);
     Run.Foundation.FailAllocation(C.Nth, C.Status);
     EXPECT_EQ(Run.Boot(), C.Status);
     EXPECT_EQ(Run.Transcript(), C.Report);
-    EXPECT_EQ(Run.Machine.Board().Breakpoints(), 1u);
+    EXPECT_EQ(Run.Board.Processor().Breakpoints(), 1u);
     EXPECT_EQ(Run.Record(), nullptr);
   }
 }
@@ -51,7 +51,7 @@ TEST(ModuleBoot, FailedAllocation_PrintsStatusAndAssertionOnBothUartsThenTraps) 
 TEST(ModuleBoot, LevelMaskWithoutErrorBit_LeavesOnlyTheAssertionLine) {
   for (uint32_t Mask : {0x00000000u, 0x7FFFFFFFu}) {
     ModuleBoard Run;
-    Run.Machine.SetLevelMask(Mask);
+    Run.Board.SetLevelMask(Mask);
     Run.Foundation.FailAllocation(1, EFI_OUT_OF_RESOURCES);
     EXPECT_EQ(Run.Boot(), EFI_OUT_OF_RESOURCES);
     EXPECT_EQ(Run.Transcript(), "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n");
@@ -60,18 +60,18 @@ TEST(ModuleBoot, LevelMaskWithoutErrorBit_LeavesOnlyTheAssertionLine) {
 
 TEST(ModuleBoot, InstallFailure_IsReturnedUnchangedWithoutAReport) {
   ModuleBoard Run;
-  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  Run.Board.SetLevelMask(0xFFFFFFFF);
   Run.Foundation.FailInstallPpi(EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(Run.Boot(), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(Run.Transcript(), "");
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), 0u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), 0u);
 }
 
 TEST(ModuleBoot, ConfiguredBoard_IsNotReprogrammed) {
   ModuleBoard Run;
-  Run.Machine.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts();
+  Run.Board.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts();
   ASSERT_EQ(Run.Boot(), EFI_SUCCESS);
-  for (const Sim::BusEvent& Event : Run.Machine.Board().Trace()) {
+  for (const Sim::BusEvent& Event : Run.Board.Processor().Trace()) {
     if (Event.What == Sim::BusEvent::Kind::PortOut) {
       // Only the Super I/O probes and the LCR probe writes of each UART.
       EXPECT_TRUE(Event.Address == 0x4E || Event.Address == 0x4F || Event.Address == 0x3FB || Event.Address == 0x2FB ||
@@ -83,6 +83,6 @@ TEST(ModuleBoot, ConfiguredBoard_IsNotReprogrammed) {
 
 TEST(ModuleBoot, StuckTransmitter_StallsTheBootAsOnTheBoard) {
   ModuleBoard Run;
-  Run.Machine.StickTransmitters().SetWatchdog(20000);
+  Run.Board.StickTransmitters().SetWatchdog(20000);
   EXPECT_THROW(Run.Boot(), Sim::BoardStall);
 }

@@ -10,9 +10,9 @@ static_assert(Settings::UartPciDeviceList[0].Device != UartPciDeviceListEnd,
 
 TEST(EarlyReport, ConstructorWithoutUart_IsReportedByItsTrapAndTheRecordIsPublished) {
   ModuleBoard Run;
-  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  Run.Board.SetLevelMask(0xFFFFFFFF);
   EXPECT_EQ(Run.Boot(), EFI_SUCCESS);
   EXPECT_EQ(Run.Transcript(), "");
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), 1u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), 1u);
   EXPECT_NE(Run.Record(), nullptr);
 }

@@ -36,19 +36,19 @@ Expected ForThisBuild() {
 
 TEST(ReportingPolicy, FailedAllocation_IsFollowedAsThisBuildSays) {
   ModuleBoard Run;
-  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  Run.Board.SetLevelMask(0xFFFFFFFF);
   Run.Foundation.FailAllocation(1, EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(Run.Boot(), EFI_OUT_OF_RESOURCES);
   const Expected Want = ForThisBuild();
   EXPECT_EQ(Run.Transcript(), Want.Transcript);
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), Want.Breakpoints);
-  EXPECT_EQ(Run.Machine.Diagnostics().Codes(), Want.HaltCodes);
-  EXPECT_EQ(Run.Machine.Board().SpinsReleased(), Want.HaltCodes.empty() ? 0u : 1u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), Want.Breakpoints);
+  EXPECT_EQ(Run.Board.Diagnostics().Codes(), Want.HaltCodes);
+  EXPECT_EQ(Run.Board.Processor().SpinsReleased(), Want.HaltCodes.empty() ? 0u : 1u);
 }
 
 TEST(ReportingPolicy, SuccessfulBoot_PrintsNothingInAnyBuild) {
   ModuleBoard Run;
-  Run.Machine.SetLevelMask(0xFFFFFFFF);
+  Run.Board.SetLevelMask(0xFFFFFFFF);
   EXPECT_EQ(Run.Boot(), EFI_SUCCESS);
   EXPECT_EQ(Run.Transcript(), "");
   EXPECT_NE(Run.Record(), nullptr);

@@ -10,12 +10,12 @@ static_assert(Settings::_gPeimRevision != 0, "this test needs a build that check
 
 TEST(EarlyReport, RevisionCheck_ReachesALineLeftWithFifosOn) {
   ModuleBoard Run;
-  Run.Machine.PreconfigureUarts();
+  Run.Board.PreconfigureUarts();
   Run.Foundation.Table().Hdr.Revision = Settings::_gPeimRevision - 1;
   EXPECT_EQ(Run.Boot(), EFI_SUCCESS);
   EXPECT_EQ(Run.Transcript(),
             "ASSERT Library/PeimEntryPoint/PeimEntryPoint.cpp(46): (*PeiServices)->Hdr.Revision >= _gPeimRevision\r\n");
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), 1u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), 1u);
   EXPECT_NE(Run.Record(), nullptr);
 }
 
@@ -24,6 +24,6 @@ TEST(EarlyReport, RevisionCheck_IsLostOnAFreshLineButStillTraps) {
   Run.Foundation.Table().Hdr.Revision = Settings::_gPeimRevision - 1;
   EXPECT_EQ(Run.Boot(), EFI_SUCCESS);
   EXPECT_EQ(Run.Transcript(), "");
-  EXPECT_EQ(Run.Machine.Board().Breakpoints(), 1u);
+  EXPECT_EQ(Run.Board.Processor().Breakpoints(), 1u);
   EXPECT_NE(Run.Record(), nullptr);
 }

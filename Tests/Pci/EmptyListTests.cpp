@@ -2,14 +2,14 @@
 // no PCI register is touched.
 #include <gtest/gtest.h>
 
-#include "Board.h"
+#include "Processor.h"
 #include "Library/SerialPortLib.h"
 #include "PciHostBridge.h"
 
 TEST(FindUartBaseEmptyList, ReturnsTheFixedBaseAndTouchesNothing) {
-  Sim::Board Board;
-  Sim::PciHostBridge Host{Board};
+  Sim::Processor Processor;
+  Sim::PciHostBridge Host{Processor};
   EXPECT_EQ(FindUartBase(), 0x3F8u);
-  EXPECT_TRUE(Board.Trace().empty());
+  EXPECT_TRUE(Processor.Trace().empty());
   EXPECT_TRUE(Host.Cycles().empty());
 }

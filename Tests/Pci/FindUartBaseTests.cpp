@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Board.h"
+#include "Processor.h"
 #include "LatchDevice.h"
 #include "Library/SerialPortLib.h"
 #include "ListedTopology.h"
@@ -31,11 +31,11 @@ struct Bench {
   explicit Bench(Sim::PciUartFunction::Options Layout) {
     Target.PortValues[UartTargetBase + LineStatus] = 0x60;
     Way.emplace(Host, Target, UartTargetBase, Layout);
-    Board.ClearTrace();
+    Processor.ClearTrace();
     Host.ClearCycles();
   }
-  Sim::Board Board;
-  Sim::PciHostBridge Host{Board};
+  Sim::Processor Processor;
+  Sim::PciHostBridge Host{Processor};
   LatchDevice Target;
   std::optional<Topology> Way;
 };
@@ -48,7 +48,7 @@ protected:
     Current = std::make_unique<Bench>(Layout);
   }
   Topology& Path() { return *Current->Way; }
-  const std::vector<Sim::BusEvent>& Trace() const { return Current->Board.Trace(); }
+  const std::vector<Sim::BusEvent>& Trace() const { return Current->Processor.Trace(); }
   uint16_t UartBarRegister() const {
     return static_cast<uint16_t>(0x10 + 4 * Current->Way->Uart->Layout().UartBar);
   }
@@ -132,7 +132,7 @@ TEST_F(FindUartBaseTest, PowerState_IsForcedToD0OnlyWhereItIsNot) {
     }
     Path().Uart->Set32(UartBarRegister(), UseMmio ? 0 : 1);
     Current->Host.Refresh();
-    Current->Board.ClearTrace();
+    Current->Processor.ClearTrace();
     EXPECT_EQ(FindUartBase(), UartBase);
     EXPECT_EQ(Writes(Trace()), Opening(UartBase, true, States));
     for (unsigned Index = 0; Index < Hops; ++Index) {

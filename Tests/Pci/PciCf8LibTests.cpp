@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Board.h"
+#include "Processor.h"
 #include "Library/PciCf8Lib.h"
 #include "PciHostBridge.h"
 #include "RecordingDebugLib.h"
@@ -47,8 +47,8 @@ protected:
   }
   Sim::PciFunction& NodeLink(unsigned Node) { return *Host.Route(0, static_cast<uint8_t>(0x18 + Node), 4); }
 
-  Sim::Board Board;
-  Sim::PciHostBridge Host{Board};
+  Sim::Processor Processor;
+  Sim::PciHostBridge Host{Processor};
   // Bus 0, device 3, function 1: packed addresses 0x00019xxx.
   Sim::PciFunction& Function = Host.Root().Add<Sim::PciFunction>(3, 1, 0x8086, 0x1234, 0x070002, 0);
 };
@@ -86,16 +86,16 @@ TEST_F(PciCf8Test, StandardAccesses_UseTheirWordAndPortInsideTheBracket) {
     for (const StandardCase& Case : StandardCases()) {
       SCOPED_TRACE(Case.Name + (WasEnabled ? ", interrupts on" : ", interrupts off"));
       Function.Set16(Sim::PciConfig::Command, 0x0107);
-      Board.InterruptFlag = WasEnabled;
-      Board.ClearTrace();
+      Processor.InterruptFlag = WasEnabled;
+      Processor.ClearTrace();
       EXPECT_EQ(Case.Run(), Case.Result);
-      EXPECT_EQ(Board.Trace(), Bracketed(WasEnabled, ForeignWord, Case.Word, Case.Data));
+      EXPECT_EQ(Processor.Trace(), Bracketed(WasEnabled, ForeignWord, Case.Word, Case.Data));
       EXPECT_EQ(Host.AddressRegister(), ForeignWord);
-      EXPECT_EQ(Board.InterruptFlag, WasEnabled);
+      EXPECT_EQ(Processor.InterruptFlag, WasEnabled);
     }
   }
   // Standard registers never ask for the node or touch its enable register.
-  EXPECT_EQ(Board.CpuIdQueries(), 0u);
+  EXPECT_EQ(Processor.CpuIdQueries(), 0u);
   for (unsigned Node = 0; Node < 8; ++Node) {
     EXPECT_TRUE(NodeLink(Node).Writes().empty());
   }
@@ -142,13 +142,13 @@ TEST_F(PciCf8Test, BadAddresses_AreReportedAndStillUsed) {
   for (const Case& Each : Cases) {
     SCOPED_TRACE(Each.Name);
     Recorded::Clear();
-    Board.ClearTrace();
+    Processor.ClearTrace();
     Each.Run();
     const std::vector<Recorded::Assertion> Expected{{PciPath, Each.Line, Each.Text}};
     EXPECT_EQ(Recorded::Assertions(), Expected);
-    ASSERT_GE(Board.Trace().size(), 4u);
-    EXPECT_EQ(Board.Trace()[2], Out(4, 0xCF8, Each.Word));
-    EXPECT_EQ(Board.Trace()[3], Each.Data);
+    ASSERT_GE(Processor.Trace().size(), 4u);
+    EXPECT_EQ(Processor.Trace()[2], Out(4, 0xCF8, Each.Word));
+    EXPECT_EQ(Processor.Trace()[3], Each.Data);
   }
 }
 
@@ -164,8 +164,8 @@ TEST_F(PciCf8Test, GoodAddresses_AreNotReported) {
 
 TEST_F(PciCf8Test, ExtendedRead_EnablesTheNodeRegisterAroundTheBracket) {
   NodeLink(0).Set32(0x44, 0x00000010);
-  Board.InterruptFlag = true;
-  Board.ClearTrace();
+  Processor.InterruptFlag = true;
+  Processor.ClearTrace();
   // Register 0x104 of 0:18.0 with APIC ID 0: the example words.
   EXPECT_EQ(PciCfgRead32(PciAddress(0, 0x18, 0, 0x104)), 0xE0000104u);
   const std::vector<BusEvent> Expected{
@@ -174,12 +174,12 @@ TEST_F(PciCf8Test, ExtendedRead_EnablesTheNodeRegisterAroundTheBracket) {
       Cli, In(4, 0xCF8, 0x8000C444), Out(4, 0xCF8, 0x8100C004), In(4, 0xCFC, 0xE0000104),
       Out(4, 0xCF8, 0x8000C444), Sti,
       Out(4, 0xCF8, 0x8000C444), Out(4, 0xCFC, 0x10)};
-  EXPECT_EQ(Board.Trace(), Expected);
-  EXPECT_EQ(Board.CpuIdQueries(), 1u);
+  EXPECT_EQ(Processor.Trace(), Expected);
+  EXPECT_EQ(Processor.CpuIdQueries(), 1u);
   // 0xCF8 is left on the enable register; the register has its value back.
   EXPECT_EQ(Host.AddressRegister(), 0x8000C444u);
   EXPECT_EQ(NodeLink(0).Read32(0x44), 0x10u);
-  EXPECT_TRUE(Board.InterruptFlag);
+  EXPECT_TRUE(Processor.InterruptFlag);
 }
 
 TEST_F(PciCf8Test, ExtendedWrite_ReachesTheExtendedRegisterOnly) {
@@ -200,14 +200,14 @@ TEST_F(PciCf8Test, NodeComesFromApicIdBits6And5To4) {
   for (const Case Each : {Case{0x70000800, 7}, Case{0x40000000, 4}, Case{0x20000000, 2}, Case{0x8F000000, 0},
                           Case{0x13000000, 1}}) {
     SCOPED_TRACE(Each.Node);
-    Board.CpuIdLeaf1Ebx = Each.Ebx;
+    Processor.CpuIdLeaf1Ebx = Each.Ebx;
     NodeLink(Each.Node).Set32(0x44, 0xABCD0000);
-    Board.ClearTrace();
+    Processor.ClearTrace();
     // Only the right node's enable opens the extended register in the model,
     // so the value read shows that the right one was used.
     EXPECT_EQ(PciCfgRead32(PciAddress(0, 0x18, 2, 0x1F0)), 0xE00201F0u);
     const uint32_t EnableWord = 0x8000C444 | Each.Node << 11;
-    EXPECT_EQ(Board.Trace()[1], Out(4, 0xCF8, EnableWord));
+    EXPECT_EQ(Processor.Trace()[1], Out(4, 0xCF8, EnableWord));
     EXPECT_EQ(Host.AddressRegister(), EnableWord);
     EXPECT_EQ(NodeLink(Each.Node).Read32(0x44), 0xABCD0000u);
   }
@@ -225,9 +225,9 @@ TEST_F(PciCf8Test, ExtendedAccessAboveBus15_ReachesThatBus) {
   auto& OnBus2 = ToBus2.Secondary().Add<Sim::PciFunction>(0, 0, 0x8086, 2, 0x070002, 0);
   auto& OnBus12 = ToBus12.Secondary().Add<Sim::PciFunction>(0, 0, 0x8086, 0x12, 0x070002, 0);
 
-  Board.ClearTrace();
+  Processor.ClearTrace();
   PciCfgWrite32(PciAddress(0x12, 0, 0, 0x140), 0x600DF00D);
-  EXPECT_EQ(Board.Trace()[6], Out(4, 0xCF8, 0x81120040));
+  EXPECT_EQ(Processor.Trace()[6], Out(4, 0xCF8, 0x81120040));
   EXPECT_EQ(OnBus12.Read32(0x140), 0x600DF00Du);
   EXPECT_TRUE(OnBus2.Writes().empty());
   EXPECT_EQ(PciCfgRead32(PciAddress(0x12, 0, 0, 0x140)), 0x600DF00Du);

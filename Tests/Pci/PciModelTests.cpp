@@ -2,7 +2,7 @@
 // register masks, routing behind bridges and the placement of a PCI UART.
 #include <gtest/gtest.h>
 
-#include "Board.h"
+#include "Processor.h"
 #include "LatchDevice.h"
 #include "PciHostBridge.h"
 #include "PciUartFunction.h"
@@ -13,29 +13,29 @@ using namespace Sim::PciConfig;
 class PciModelTest : public ::testing::Test {
 protected:
   uint32_t ConfigRead(uint32_t Word, uint16_t Port, unsigned Size) {
-    Board.PortOut(0xCF8, 4, Word);
-    return Board.PortIn(Port, Size);
+    Processor.PortOut(0xCF8, 4, Word);
+    return Processor.PortIn(Port, Size);
   }
   void ConfigWrite(uint32_t Word, uint16_t Port, unsigned Size, uint32_t Value) {
-    Board.PortOut(0xCF8, 4, Word);
-    Board.PortOut(Port, Size, Value);
+    Processor.PortOut(0xCF8, 4, Word);
+    Processor.PortOut(Port, Size, Value);
   }
   static uint32_t Word(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t Register) {
     return 0x80000000u | Bus << 16 | Device << 11 | Function << 8 | (Register & 0xFC);
   }
 
-  Sim::Board Board;
-  Sim::PciHostBridge Host{Board};
+  Sim::Processor Processor;
+  Sim::PciHostBridge Host{Processor};
 };
 }  // namespace
 
 TEST_F(PciModelTest, AddressRegister_LatchesOnlyDoublewordWrites) {
-  Board.PortOut(0xCF8, 4, 0x80001234);
-  EXPECT_EQ(Board.PortIn(0xCF8, 4), 0x80001234u);
-  Board.PortOut(0xCF8, 1, 0x00);
-  Board.PortOut(0xCFA, 2, 0x0000);
-  EXPECT_EQ(Board.PortIn(0xCF8, 4), 0x80001234u);
-  EXPECT_EQ(Board.PortIn(0xCF8, 1), 0xFFu);
+  Processor.PortOut(0xCF8, 4, 0x80001234);
+  EXPECT_EQ(Processor.PortIn(0xCF8, 4), 0x80001234u);
+  Processor.PortOut(0xCF8, 1, 0x00);
+  Processor.PortOut(0xCFA, 2, 0x0000);
+  EXPECT_EQ(Processor.PortIn(0xCF8, 4), 0x80001234u);
+  EXPECT_EQ(Processor.PortIn(0xCF8, 1), 0xFFu);
 }
 
 TEST_F(PciModelTest, DataWindow_HonoursByteLanesAndTheEnableBit) {
@@ -81,7 +81,7 @@ TEST_F(PciModelTest, ExtendedWord_ReachesTheStandardRegisterUntilTheNodeEnables)
   EXPECT_EQ(ConfigRead(Extended, 0xCFC, 4), 0xE0000104u);
   // Another node's enable does not count for processor 0.
   ConfigWrite(Word(0, 0x18, 4, 0x44), 0xCFC, 4, 0);
-  Board.CpuIdLeaf1Ebx = 0x10000000;  // APIC ID 0x10: node 1, which has no device
+  Processor.CpuIdLeaf1Ebx = 0x10000000;  // APIC ID 0x10: node 1, which has no device
   EXPECT_EQ(ConfigRead(Extended, 0xCFC, 4), 0x00100000u);
 }
 
@@ -114,7 +114,7 @@ TEST_F(PciModelTest, IoUart_AnswersOnlyWhenEveryHopDecodes) {
   Host.Refresh();
 
   // Opened step by step through configuration cycles.
-  const auto Answers = [&](uint16_t Port) { return Board.PortIn(Port, 1) == 0x60; };
+  const auto Answers = [&](uint16_t Port) { return Processor.PortIn(Port, 1) == 0x60; };
   EXPECT_FALSE(Answers(0x200D));
   ConfigWrite(Word(1, 0, 0, Command), 0xCFC, 2, CommandIoSpace);
   EXPECT_FALSE(Answers(0x200D));  // the UART is in D3
@@ -122,7 +122,7 @@ TEST_F(PciModelTest, IoUart_AnswersOnlyWhenEveryHopDecodes) {
   EXPECT_FALSE(Answers(0x200D));  // the bridge does not forward I/O yet
   ConfigWrite(Word(0, 1, 0, Command), 0xCFC, 2, CommandIoSpace);
   EXPECT_TRUE(Answers(0x200D));
-  Board.PortOut(0x2008, 1, 0x41);
+  Processor.PortOut(0x2008, 1, 0x41);
   EXPECT_EQ(Uart.PortValues[0x3F8], 0x41u);
 
   // A BAR outside the bridge's window, or a bridge in D3, hides it again.
@@ -149,7 +149,7 @@ TEST_F(PciModelTest, MemoryUart_ReachesItsRegistersAsBytes) {
   EXPECT_FALSE(Function.Placed());  // the bridge forwards no memory yet
   ConfigWrite(Word(0, 2, 0, Command), 0xCFC, 2, CommandMemorySpace);
   ASSERT_TRUE(Function.Placed());
-  EXPECT_EQ(Board.MemoryIn(reinterpret_cast<const volatile uint8_t*>(uintptr_t{0xFE801005})), 0x60);
+  EXPECT_EQ(Processor.MemoryIn(reinterpret_cast<const volatile uint8_t*>(uintptr_t{0xFE801005})), 0x60);
   // A memory window that no longer covers the BAR takes it off the bus.
   ConfigWrite(Word(0, 2, 0, MemoryBase), 0xCFC, 4, 0xFE90FE90);
   EXPECT_FALSE(Function.Placed());

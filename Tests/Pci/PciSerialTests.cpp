@@ -6,7 +6,7 @@
 
 #include "Library/SerialPortLib.h"
 #include "ListedTopology.h"
-#include "Machine.h"
+#include "Board.h"
 #include "RecordingDebugLib.h"
 
 namespace {
@@ -24,19 +24,19 @@ UINTN Send(const std::string& Bytes) { return SerialWrite(reinterpret_cast<const
 
 TEST(PciSerial, UsableWay_TextReachesTheUart) {
   Recorded::Clear();
-  Sim::Machine Machine;
-  Listed::Topology Way(Machine.Pci(), Machine.Com1(), Sim::Machine::Com1Base);
+  Sim::Board Board;
+  Listed::Topology Way(Board.Pci(), Board.Com1(), Sim::Board::Com1Base);
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
   EXPECT_EQ(Send(Text), Text.size());
-  Machine.Settle();
-  EXPECT_EQ(Machine.Com1().Transmitted(), Text);
+  Board.Settle();
+  EXPECT_EQ(Board.Com1().Transmitted(), Text);
   EXPECT_TRUE(Way.Uart->Placed());
 }
 
 TEST(PciSerial, UnusableWay_InitFailsAndNothingIsSent) {
   Recorded::Clear();
-  Sim::Machine Machine;
-  Listed::Topology Way(Machine.Pci(), Machine.Com1(), Sim::Machine::Com1Base);
+  Sim::Board Board;
+  Listed::Topology Way(Board.Pci(), Board.Com1(), Sim::Board::Com1Base);
   // A bridge without a secondary bus, or a UART without a BAR of the build's kind.
   if constexpr (Listed::Bridges > 0) {
     Way.Bridge[0]->Set8(0x19, 0);
@@ -45,13 +45,13 @@ TEST(PciSerial, UnusableWay_InitFailsAndNothingIsSent) {
       Way.Uart->Set32(Register, Listed::UseMmio ? 0x1 : 0x0);
     }
   }
-  Machine.Board().ClearTrace();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialInit(), EFI_DEVICE_ERROR);
   EXPECT_EQ(Send(Text), 0u);
-  Machine.Settle();
-  EXPECT_EQ(Machine.Com1().Transmitted(), "");
-  EXPECT_EQ(Machine.Com2().Transmitted(), "");
-  for (const Sim::BusEvent& Event : Machine.Board().Trace()) {
+  Board.Settle();
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com2().Transmitted(), "");
+  for (const Sim::BusEvent& Event : Board.Processor().Trace()) {
     EXPECT_FALSE(TouchesUart(Event)) << Sim::Describe(Event);
   }
 }

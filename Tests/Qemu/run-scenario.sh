@@ -19,7 +19,7 @@ expected_dir="$(cd "$(dirname "$scenario_file")/.." && pwd)/Expected/$name"
 
 # What a scenario file may set (it is sourced):
 Kernel=QelQemu        # which kernel: the image it carries
-Append=""             # the kernel command line (see Firmware/Qemu/Scenario.h)
+Append=""             # the kernel command line (see Harness/Qemu/Scenario.h)
 Outcome=pass          # pass: the harness's pass code; fail: its fail code;
                       # halt: the module's halt routine wrote "Loop" to 0xE8
 SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon

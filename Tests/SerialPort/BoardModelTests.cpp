@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Library/IoLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 namespace {
 constexpr uint16_t Thr = 0x3F8, Ier = 0x3F9, Iir = 0x3FA, Fcr = 0x3FA, Lcr = 0x3FB, Mcr = 0x3FC, Lsr = 0x3FD,
@@ -12,7 +12,7 @@ constexpr uint64_t Frame8N1At115200 = 86806;  // 10 bits x 16 / 1.8432 MHz, in n
 }  // namespace
 
 TEST(Uart16550Model, ResetState_IsTheChipsPowerOnState) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   EXPECT_EQ(PortIn8(Ier), 0x00);
   EXPECT_EQ(PortIn8(Iir), 0x01);
   EXPECT_EQ(PortIn8(Lcr), 0x00);
@@ -44,16 +44,16 @@ TEST(Uart16550Model, FrameTimes_FollowDivisorAndLineControl) {
 }
 
 TEST(Uart16550Model, Transmitter_ReportsEmptyOnlyAfterTheLineHasSentTheFrame) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(1, 0x03, 0x01);
+  Sim::Board Board;
+  Board.PreconfigureUarts(1, 0x03, 0x01);
   PortOut8(Thr, 'A');
   PortOut8(Thr, 'B');
   EXPECT_EQ(PortIn8(Lsr) & 0x60, 0x00);  // B waits in the FIFO
-  Machine.Board().Elapse(Frame8N1At115200);
+  Board.Processor().Elapse(Frame8N1At115200);
   EXPECT_EQ(PortIn8(Lsr) & 0x60, 0x20);  // B is shifting out
-  Machine.Board().Elapse(Frame8N1At115200);
+  Board.Processor().Elapse(Frame8N1At115200);
   EXPECT_EQ(PortIn8(Lsr) & 0x60, 0x60);
-  const auto& Line = Machine.Com1().Line();
+  const auto& Line = Board.Com1().Line();
   ASSERT_EQ(Line.size(), 2u);
   EXPECT_EQ(Line[0].Value, 'A');
   EXPECT_EQ(Line[1].Start, Line[0].End);  // back to back
@@ -70,51 +70,51 @@ TEST(Uart16550Model, Fifos_HoldWhatTheModeGivesAndCountOverruns) {
   };
   const Case Cases[] = {{0x00, 2, 0x01}, {0x01, 17, 0xC1}, {0x21, 65, 0xE1}};
   for (const Case& Each : Cases) {
-    Sim::Machine Machine;
-    Machine.PreconfigureUarts(1, 0x03, Each.FifoControl);
-    Machine.Board().AccessNanoseconds = 0;  // freeze the line
+    Sim::Board Board;
+    Board.PreconfigureUarts(1, 0x03, Each.FifoControl);
+    Board.Processor().AccessNanoseconds = 0;  // freeze the line
     for (unsigned Count = 0; Count < Each.Accepted + 3; ++Count) {
       PortOut8(Thr, static_cast<UINT8>(Count));
     }
-    EXPECT_EQ(Machine.Com1().Overruns(), 3u) << "FCR 0x" << std::hex << +Each.FifoControl;
-    EXPECT_EQ(Machine.Com1().Transmitted().size(), Each.Accepted);
+    EXPECT_EQ(Board.Com1().Overruns(), 3u) << "FCR 0x" << std::hex << +Each.FifoControl;
+    EXPECT_EQ(Board.Com1().Transmitted().size(), Each.Accepted);
     EXPECT_EQ(PortIn8(Iir), Each.Identity);
   }
 }
 
 TEST(Uart16550Model, FifoReset_DiscardsQueuedBytesAndChangingFramingDisturbsTheFrameOnTheWire) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(1, 0x03, 0x01);
+  Sim::Board Board;
+  Board.PreconfigureUarts(1, 0x03, 0x01);
   for (char Byte : std::string("abcd")) {
     PortOut8(Thr, static_cast<UINT8>(Byte));
   }
   PortOut8(Fcr, 0x00);
-  EXPECT_EQ(Machine.Com1().FlushedBytes(), 3u);
+  EXPECT_EQ(Board.Com1().FlushedBytes(), 3u);
   PortOut8(Lcr, 0x80);  // word length 5 while 'a' shifts out
-  EXPECT_EQ(Machine.Com1().Transmitted(), "a");
-  EXPECT_TRUE(Machine.Com1().Line().back().Disturbed);
+  EXPECT_EQ(Board.Com1().Transmitted(), "a");
+  EXPECT_TRUE(Board.Com1().Line().back().Disturbed);
 }
 
 TEST(Uart16550Model, Faults_StuckLsrFifosReportedOffAndAbsentUart) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(1, 0x03, 0x01);
-  Machine.Com1().StuckTransmitter = true;
-  Machine.Com1().FifosReportedOff = true;
-  Machine.Com2().Absent = true;
+  Sim::Board Board;
+  Board.PreconfigureUarts(1, 0x03, 0x01);
+  Board.Com1().StuckTransmitter = true;
+  Board.Com1().FifosReportedOff = true;
+  Board.Com2().Absent = true;
   PortOut8(Thr, 'x');
-  Machine.Board().Elapse(10 * Frame8N1At115200);
+  Board.Processor().Elapse(10 * Frame8N1At115200);
   EXPECT_EQ(PortIn8(Lsr) & 0x60, 0x00);
-  EXPECT_TRUE(Machine.Com1().Line().empty());
+  EXPECT_TRUE(Board.Com1().Line().empty());
   EXPECT_EQ(PortIn8(Iir), 0x01);
-  EXPECT_TRUE(Machine.Com1().FifosEnabled());
+  EXPECT_TRUE(Board.Com1().FifosEnabled());
   EXPECT_EQ(PortIn8(0x2FD), 0xFF);
   PortOut8(0x2FB, 0x1F);
-  EXPECT_EQ(Machine.Com2().Lcr(), 0x03);
+  EXPECT_EQ(Board.Com2().Lcr(), 0x03);
 }
 
 TEST(Uart16550Model, ModemStatus_ShowsLinesAndDeltasUntilRead) {
-  Sim::Machine Machine;
-  Machine.Com1().SetModemLines(false, true);  // CTS dropped
+  Sim::Board Board;
+  Board.Com1().SetModemLines(false, true);  // CTS dropped
   EXPECT_EQ(PortIn8(Msr), 0xA1);
   EXPECT_EQ(PortIn8(Msr), 0xA0);
   PortOut8(Mcr, 0x13);  // loopback with DTR and RTS: CTS and DSR follow them
@@ -123,28 +123,28 @@ TEST(Uart16550Model, ModemStatus_ShowsLinesAndDeltasUntilRead) {
   PortOut8(Thr, 'L');
   EXPECT_EQ(PortIn8(Lsr) & 0x01, 0x01);
   EXPECT_EQ(PortIn8(Thr), 'L');
-  EXPECT_TRUE(Machine.Com1().Line().empty());  // nothing on the wire in loopback
+  EXPECT_TRUE(Board.Com1().Line().empty());  // nothing on the wire in loopback
 }
 
 TEST(Uart16550Model, HoldingEmptyInterrupt_IsIdentifiedOnceAndAcknowledgedByTheRead) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   PortOut8(Ier, 0x02);
   EXPECT_EQ(PortIn8(Iir), 0x02);
   EXPECT_EQ(PortIn8(Iir), 0x01);
 }
 
 TEST(Uart16550Model, StridedPlacementInMemory_DecodesEveryFourthByte) {
-  Sim::Machine Machine({.Com1 = {0xFEDC6000u, 4, true}});
+  Sim::Board Board({.Com1 = {0xFEDC6000u, 4, true}});
   EXPECT_EQ(MmioIn8(0xFEDC6000u + 5 * 4), 0x60);
   EXPECT_EQ(MmioIn8(0xFEDC6000u + 5 * 4 + 1), 0x00);  // reserved byte
   MmioOut8(0xFEDC6000u + 3 * 4, 0x1B);
-  EXPECT_EQ(Machine.Com1().Lcr(), 0x1B);
+  EXPECT_EQ(Board.Com1().Lcr(), 0x1B);
   EXPECT_EQ(PortIn8(Lsr), 0xFF);  // nothing left on the legacy ports
 }
 
 TEST(Uart16550Model, StuckTransmitter_IsEndedByTheBoardWatchdog) {
-  Sim::Machine Machine;
-  Machine.SetWatchdog(5000).StickTransmitters();
+  Sim::Board Board;
+  Board.SetWatchdog(5000).StickTransmitters();
   EXPECT_THROW(
       {
         while ((PortIn8(Lsr) & 0x60) != 0x60) {
@@ -154,8 +154,8 @@ TEST(Uart16550Model, StuckTransmitter_IsEndedByTheBoardWatchdog) {
 }
 
 TEST(Uart16550Model, SlowLine_KeepsTheWatchdogQuietWhileCharactersLeave) {
-  Sim::Machine Machine;
-  Machine.SetWatchdog(2000).PreconfigureUarts(12, 0x03, 0x01);  // 1042 accesses per frame
+  Sim::Board Board;
+  Board.SetWatchdog(2000).PreconfigureUarts(12, 0x03, 0x01);  // 1042 accesses per frame
   for (int Count = 0; Count < 4; ++Count) {
     PortOut8(Thr, 'z');
   }
@@ -166,19 +166,19 @@ TEST(Uart16550Model, SlowLine_KeepsTheWatchdogQuietWhileCharactersLeave) {
 }
 
 TEST(Cmos, IndexLatch_IgnoresTheNmiBitForTheAddress) {
-  Sim::Machine Machine;
-  Machine.SetCmos(0x6F, 0x42);
+  Sim::Board Board;
+  Board.SetCmos(0x6F, 0x42);
   PortOut8(0x70, 0xEF);
   EXPECT_EQ(PortIn8(0x71), 0x42);
-  EXPECT_TRUE(Machine.Cmos().NmiMasked());
+  EXPECT_TRUE(Board.Cmos().NmiMasked());
   PortOut8(0x70, 0x10);
   PortOut8(0x71, 0x99);
-  EXPECT_EQ(Machine.Cmos().Get(0x10), 0x99);
-  EXPECT_FALSE(Machine.Cmos().NmiMasked());
+  EXPECT_EQ(Board.Cmos().Get(0x10), 0x99);
+  EXPECT_FALSE(Board.Cmos().NmiMasked());
 }
 
 TEST(SuperIo, LogicalDevices_KeepTheirOwnRegisters) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   PortOut8(0x4E, 0x07);
   PortOut8(0x4F, 0x03);
   PortOut8(0x4E, 0x30);
@@ -187,28 +187,28 @@ TEST(SuperIo, LogicalDevices_KeepTheirOwnRegisters) {
   PortOut8(0x4F, 0x02);
   PortOut8(0x4E, 0x30);
   EXPECT_EQ(PortIn8(0x4F), 0x00);
-  EXPECT_TRUE(Machine.SuperIo().Decodes(3, 0x3F8));
-  EXPECT_FALSE(Machine.SuperIo().Decodes(2, 0x2F8));
-  EXPECT_EQ(Machine.SuperIo().SelectedDevice(), 2);
-  Machine.RemoveSuperIo();
+  EXPECT_TRUE(Board.SuperIo().Decodes(3, 0x3F8));
+  EXPECT_FALSE(Board.SuperIo().Decodes(2, 0x2F8));
+  EXPECT_EQ(Board.SuperIo().SelectedDevice(), 2);
+  Board.RemoveSuperIo();
   EXPECT_EQ(PortIn8(0x4F), 0xFF);
-  EXPECT_FALSE(Machine.SuperIo().Decodes(3, 0x3F8));
+  EXPECT_FALSE(Board.SuperIo().Decodes(3, 0x3F8));
 }
 
 TEST(SuperIo, UartsThatFollowIt_DecodeOnlyWhileTheirDeviceIsActiveAtTheirBase) {
-  Sim::Machine Machine({.UartsFollowSuperIo = true});
+  Sim::Board Board({.UartsFollowSuperIo = true});
   EXPECT_EQ(PortIn8(Lsr), 0xFF);
-  Machine.ActivateCom1Device();
+  Board.ActivateCom1Device();
   EXPECT_EQ(PortIn8(Lsr), 0x60);
   EXPECT_EQ(PortIn8(0x2FD), 0xFF);
-  Machine.SuperIo().SetRegister(3, 0x61, 0xE8);  // moved to 0x3E8
+  Board.SuperIo().SetRegister(3, 0x61, 0xE8);  // moved to 0x3E8
   EXPECT_EQ(PortIn8(Lsr), 0xFF);
 }
 
 TEST(DiagnosticPort, RecordsTheHaltCodes) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   PortOut32(0xE8, 0x4C6F6F70);
   PortOut8(0xE9, 0x01);
-  EXPECT_EQ(Machine.Diagnostics().Codes(), std::vector<uint32_t>{0x4C6F6F70});
-  EXPECT_EQ(Machine.Diagnostics().Writes().size(), 2u);
+  EXPECT_EQ(Board.Diagnostics().Codes(), std::vector<uint32_t>{0x4C6F6F70});
+  EXPECT_EQ(Board.Diagnostics().Writes().size(), 2u);
 }

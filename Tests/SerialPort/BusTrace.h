@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Board.h"
+#include "Processor.h"
 
 namespace SerialTrace {
 using Sim::BusEvent;

@@ -7,7 +7,7 @@
 #include "BuildSettings.h"
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -26,38 +26,38 @@ std::string Pattern(size_t Length) {
 }  // namespace
 
 TEST(FifoSetting, SerialInit_WritesFcrZeroThenTheMaskedSetting) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   std::vector<BusEvent> FcrWrites;
-  for (const BusEvent& Event : Writes(Touching(Machine.Board().Trace(), 0x3FA, 0x3FA))) {
+  for (const BusEvent& Event : Writes(Touching(Board.Processor().Trace(), 0x3FA, 0x3FA))) {
     FcrWrites.push_back(Event);
   }
   EXPECT_EQ(FcrWrites, (std::vector<BusEvent>{Out(0x3FA, 0x00), Out(0x3FA, WrittenFcr)}));
-  EXPECT_EQ(Machine.Com1().FifosEnabled(), FifosOn);
-  EXPECT_EQ(Machine.Com1().LargeFifo(), (WrittenFcr & 0x20) != 0);
+  EXPECT_EQ(Board.Com1().FifosEnabled(), FifosOn);
+  EXPECT_EQ(Board.Com1().LargeFifo(), (WrittenFcr & 0x20) != 0);
 }
 
 // Mended: with the FIFOs off the FIFO test would stop every write; such a
 // build skips it, in SerialWrite and in the already-initialised test.
 TEST(FifoSetting, SerialWrite_SendsInChunksOfTheFifoSizeWithoutOverrun) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Touching(Machine.Board().Trace(), 0x3FA, 0x3FA).size(), FifosOn ? 3u : 2u);  // IIR read only with FIFOs
-  Machine.Board().ClearTrace();
+  EXPECT_EQ(Touching(Board.Processor().Trace(), 0x3FA, 0x3FA).size(), FifosOn ? 3u : 2u);  // IIR read only with FIFOs
+  Board.Processor().ClearTrace();
   const std::string Text = Pattern(150);
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>(Text.data()), Text.size()), Text.size());
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), ExpectedChunks(Text, Chunk, FifosOn));
-  for (Sim::Uart16550Model* Uart : {&Machine.Com1(), &Machine.Com2()}) {
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), ExpectedChunks(Text, Chunk, FifosOn));
+  for (Sim::Uart16550Model* Uart : {&Board.Com1(), &Board.Com2()}) {
     EXPECT_EQ(Uart->Transmitted(), Text);
     EXPECT_EQ(Uart->Overruns(), 0u);
   }
 }
 
 TEST(FifoSetting, SecondSerialInit_LeavesTheUartAlone) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
-  Machine.Board().ClearTrace();
+  Board.Processor().ClearTrace();
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Writes(Touching(Machine.Board().Trace(), 0x3F8, 0x3FF)),
+  EXPECT_EQ(Writes(Touching(Board.Processor().Trace(), 0x3F8, 0x3FF)),
             (std::vector<BusEvent>{Out(0x3FB, 0x83), Out(0x3FB, 0x03)}));
 }

@@ -6,7 +6,7 @@
 #include "BuildSettings.h"
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -26,8 +26,8 @@ TEST(SerialWritable, ModemLines_DecideAsTheBuildSays) {
       {true, true, true, true},
   };
   for (const Case& Each : Cases) {
-    Sim::Machine Machine;
-    Machine.SetModemLines(Each.Cts, Each.Dsr);
+    Sim::Board Board;
+    Board.SetModemLines(Each.Cts, Each.Dsr);
     const bool Expected = Settings::UartDetectCable ? Each.WritableDetected : Each.Writable;
     EXPECT_EQ(SerialWritable(0x3F8), Expected) << "CTS " << Each.Cts << " DSR " << Each.Dsr;
     EXPECT_EQ(SerialWritable(0x2F8), Expected);
@@ -35,35 +35,35 @@ TEST(SerialWritable, ModemLines_DecideAsTheBuildSays) {
 }
 
 TEST(SerialWrite, FirstUartMayNotTakeAByte_SecondIsAskedAndEitherSuffices) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
-  Machine.Com1().SetModemLines(false, true);
-  Machine.Board().ClearTrace();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Com1().SetModemLines(false, true);
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I L3 L2 M3 M2 3a 2a M3 M2 3b 2b ");
-  EXPECT_EQ(Machine.Com1().Transmitted(), "ab");  // flow control holds nothing back once either says yes
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3 L2 M3 M2 3a 2a M3 M2 3b 2b ");
+  EXPECT_EQ(Board.Com1().Transmitted(), "ab");  // flow control holds nothing back once either says yes
 }
 
 TEST(SerialWrite, FirstUartMayTakeAByte_SecondIsNotAsked) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
-  Machine.Com2().SetModemLines(false, true);
-  Machine.Board().ClearTrace();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Com2().SetModemLines(false, true);
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I L3 L2 M3 3a 2a M3 3b 2b ");
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3 L2 M3 3a 2a M3 3b 2b ");
 }
 
 TEST(SerialWrite, Flush_WaitsForBothLinesThenAsksEachUartInOrder) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
-  Machine.Board().ClearTrace();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "L3 L2 M3 M2 ");
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "L3 L2 M3 M2 ");
 }
 
 TEST(SerialWrite, NeitherUartMayTakeAByte_StallsWithoutATimeLimit) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts().SetWatchdog(5000).SetModemLines(false, true);
+  Sim::Board Board;
+  Board.PreconfigureUarts().SetWatchdog(5000).SetModemLines(false, true);
   EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 1), Sim::BoardStall);
-  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
 }

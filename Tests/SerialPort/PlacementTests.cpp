@@ -7,7 +7,7 @@
 #include "BuildSettings.h"
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -15,10 +15,10 @@ namespace {
 constexpr uint32_t Stride = Settings::UartRegisterStride;
 constexpr uint32_t WindowEnd(uint32_t Base) { return Base + 8 * Stride - 1; }
 
-Sim::Machine::Layout BuildLayout() {
-  Sim::Machine::Layout Wiring;
+Sim::Board::Layout BuildLayout() {
+  Sim::Board::Layout Wiring;
   Wiring.Com1 = {Settings::UartBase, Stride, Settings::UartUseMmio};
-  Wiring.Com2 = {Sim::Machine::Com2Base, Settings::UartUseMmio ? 1 : Stride, false};
+  Wiring.Com2 = {Sim::Board::Com2Base, Settings::UartUseMmio ? 1 : Stride, false};
   return Wiring;
 }
 
@@ -40,27 +40,27 @@ UINTN Send(const std::string& Text) {
 }  // namespace
 
 TEST(RegisterPlacement, SerialInit_ProgramsTheUartAtItsStridedRegisters) {
-  Sim::Machine Machine(BuildLayout());
+  Sim::Board Board(BuildLayout());
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
-  const auto& Trace = Machine.Board().Trace();
+  const auto& Trace = Board.Processor().Trace();
   EXPECT_EQ(Writes(Touching(Trace, Settings::UartBase, WindowEnd(Settings::UartBase))),
             FreshUartWrites(Settings::UartBase));
-  EXPECT_EQ(Machine.Com1().Divisor(), 1);
-  EXPECT_EQ(Machine.Com1().Lcr(), 0x03);
-  EXPECT_TRUE(Machine.Com1().FifosEnabled());
+  EXPECT_EQ(Board.Com1().Divisor(), 1);
+  EXPECT_EQ(Board.Com1().Lcr(), 0x03);
+  EXPECT_TRUE(Board.Com1().FifosEnabled());
   if constexpr (!Settings::UartUseMmio) {
     EXPECT_EQ(Writes(Touching(Trace, 0x2F8, WindowEnd(0x2F8))), FreshUartWrites(0x2F8));
   }
 }
 
 TEST(RegisterPlacement, SerialWrite_ReachesTheLine) {
-  Sim::Machine Machine(BuildLayout());
+  Sim::Board Board(BuildLayout());
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   const std::string Text = "placed 0123456789 ABCDEFGHIJ abcdefghij\r\n";
   EXPECT_EQ(Send(Text), Text.size());
-  EXPECT_EQ(Machine.Com1().Transmitted(), Text);
-  EXPECT_EQ(Machine.Com2().Transmitted(), Settings::UartUseMmio ? "" : Text);
-  EXPECT_EQ(Machine.Com1().Overruns(), 0u);
+  EXPECT_EQ(Board.Com1().Transmitted(), Text);
+  EXPECT_EQ(Board.Com2().Transmitted(), Settings::UartUseMmio ? "" : Text);
+  EXPECT_EQ(Board.Com1().Overruns(), 0u);
 }
 
 // Mended: a memory-mapped build drives only the UART that was found; the
@@ -70,11 +70,11 @@ TEST(RegisterPlacement, MemoryMappedBuild_TouchesNoMemoryOutsideTheUartAndNoLega
   if constexpr (!Settings::UartUseMmio) {
     GTEST_SKIP() << "a port build drives both legacy UARTs";
   }
-  Sim::Machine Machine(BuildLayout());
+  Sim::Board Board(BuildLayout());
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   ASSERT_EQ(Send("mmio\n"), 5u);
   ASSERT_EQ(SerialWrite(reinterpret_cast<const UINT8*>(""), 0), 0u);
-  for (const BusEvent& Event : Machine.Board().Trace()) {
+  for (const BusEvent& Event : Board.Processor().Trace()) {
     const bool Memory = Event.What == Kind::MemoryRead || Event.What == Kind::MemoryWrite;
     if (Memory) {
       EXPECT_TRUE(Within(Event, Settings::UartBase, WindowEnd(Settings::UartBase))) << Sim::Describe(Event);
@@ -82,5 +82,5 @@ TEST(RegisterPlacement, MemoryMappedBuild_TouchesNoMemoryOutsideTheUartAndNoLega
       EXPECT_FALSE(Within(Event, 0x2F8, 0x2FF) || Within(Event, 0x3F8, 0x3FF)) << Sim::Describe(Event);
     }
   }
-  EXPECT_EQ(Machine.Com2().Lcr(), 0x00);
+  EXPECT_EQ(Board.Com2().Lcr(), 0x00);
 }

@@ -7,7 +7,7 @@
 #include "BusTrace.h"
 #include "Library/IoLib.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -41,9 +41,9 @@ UINTN Write(const std::string& Text) {
 }  // namespace
 
 TEST(SerialInit, FreshBoard_ProbesAndReprogramsBothUartsInOrder) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  const auto Uarts = Touching(Machine.Board().Trace(), 0x70, 0x3FF);  // all but the Super I/O
+  const auto Uarts = Touching(Board.Processor().Trace(), 0x70, 0x3FF);  // all but the Super I/O
   std::vector<BusEvent> Expected;
   for (uint32_t Base : {0x3F8u, 0x2F8u}) {
     Append(Expected, Probe(Base, 0x00, 12, 0x00, 0x01));
@@ -59,10 +59,10 @@ TEST(SerialInit, CmosBits1To2_SelectTheDivisorAndOtherBitsAreIgnored) {
   };
   const Case Cases[] = {{0x00, 1}, {0x02, 2}, {0x04, 6}, {0x06, 12}, {0xF9, 1}, {0x0B, 2}, {0x85, 6}, {0xFF, 12}};
   for (const Case& Each : Cases) {
-    Sim::Machine Machine;
-    Machine.SelectBaud(Each.Cmos);
+    Sim::Board Board;
+    Board.SelectBaud(Each.Cmos);
     ASSERT_EQ(SerialInit(), EFI_SUCCESS);
-    for (Sim::Uart16550Model* Uart : {&Machine.Com1(), &Machine.Com2()}) {
+    for (Sim::Uart16550Model* Uart : {&Board.Com1(), &Board.Com2()}) {
       EXPECT_EQ(Uart->Divisor(), Each.Divisor) << "CMOS 0x" << std::hex << +Each.Cmos;
       EXPECT_EQ(Uart->Lcr(), 0x03);
       EXPECT_EQ(Uart->LastFcr(), 0x01);
@@ -72,97 +72,97 @@ TEST(SerialInit, CmosBits1To2_SelectTheDivisorAndOtherBitsAreIgnored) {
 }
 
 TEST(SerialInit, UartAlreadySetUp_GetsOnlyTheTwoProbeWritesOfLcr) {
-  Sim::Machine Machine;
-  Machine.SelectBaud(0x04).PreconfigureUarts(6, 0x03, 0x01).ActivateCom1Device();
+  Sim::Board Board;
+  Board.SelectBaud(0x04).PreconfigureUarts(6, 0x03, 0x01).ActivateCom1Device();
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  const auto& Trace = Machine.Board().Trace();
+  const auto& Trace = Board.Processor().Trace();
   EXPECT_EQ(Writes(Touching(Trace, 0x3F8, 0x3FF)), (std::vector<BusEvent>{Out(0x3FB, 0x83), Out(0x3FB, 0x03)}));
   EXPECT_EQ(Writes(Touching(Trace, 0x2F8, 0x2FF)), (std::vector<BusEvent>{Out(0x2FB, 0x83), Out(0x2FB, 0x03)}));
   EXPECT_EQ(Touching(Trace, 0x3F8, 0x3FF), Touching(Probe(0x3F8, 0x03, 6, 0x04, 0xC1), 0x3F8, 0x3FF));
 }
 
 TEST(SerialInit, OnlyTheDivisorDiffers_Reprograms) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(12, 0x03, 0x01);
+  Sim::Board Board;
+  Board.PreconfigureUarts(12, 0x03, 0x01);
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Machine.Com1().Divisor(), 1);
-  EXPECT_EQ(Machine.Com2().Divisor(), 1);
+  EXPECT_EQ(Board.Com1().Divisor(), 1);
+  EXPECT_EQ(Board.Com2().Divisor(), 1);
 }
 
 TEST(SerialInit, LineFormatDiffersOnlyAboveBit5_IsLeftAlone) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(1, 0x43, 0x01);  // break set; bits 0..5 match
+  Sim::Board Board;
+  Board.PreconfigureUarts(1, 0x43, 0x01);  // break set; bits 0..5 match
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Machine.Com1().Lcr(), 0x43);
+  EXPECT_EQ(Board.Com1().Lcr(), 0x43);
 }
 
 // Mended: matching settings with the FIFOs off would leave every later
 // SerialWrite stopped at the FIFO test, with all output lost.
 TEST(SerialInit, MatchingSettingsButFifosOff_IsReprogrammedAndOutputFlows) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(1, 0x03, 0x00);
+  Sim::Board Board;
+  Board.PreconfigureUarts(1, 0x03, 0x00);
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
   std::vector<BusEvent> Expected;
   for (uint32_t Base : {0x3F8u, 0x2F8u}) {
     Append(Expected, Probe(Base, 0x03, 1, 0x00, 0x01));  // IIR: FIFOs off
     Append(Expected, Reprogramming(Base, 1));
   }
-  EXPECT_EQ(Touching(Machine.Board().Trace(), 0x70, 0x3FF), Expected);
-  EXPECT_TRUE(Machine.Com1().FifosEnabled());
-  EXPECT_TRUE(Machine.Com2().FifosEnabled());
+  EXPECT_EQ(Touching(Board.Processor().Trace(), 0x70, 0x3FF), Expected);
+  EXPECT_TRUE(Board.Com1().FifosEnabled());
+  EXPECT_TRUE(Board.Com2().FifosEnabled());
   EXPECT_EQ(Write("still here\n"), 11u);
-  EXPECT_EQ(Machine.Com1().Transmitted(), "still here\n");
+  EXPECT_EQ(Board.Com1().Transmitted(), "still here\n");
 }
 
 TEST(SerialInit, SecondCall_LosesNoCharacterInFlight) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   const std::string Text(40, '#');
   ASSERT_EQ(Write(Text), 40u);
-  Machine.Board().ClearTrace();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Writes(Touching(Machine.Board().Trace(), 0x3F8, 0x3FF)).size(), 2u);
-  Machine.Settle();
-  EXPECT_EQ(Machine.Com1().Transmitted(), Text);
-  EXPECT_EQ(Machine.Com1().FlushedBytes(), 0u);
+  EXPECT_EQ(Writes(Touching(Board.Processor().Trace(), 0x3F8, 0x3FF)).size(), 2u);
+  Board.Settle();
+  EXPECT_EQ(Board.Com1().Transmitted(), Text);
+  EXPECT_EQ(Board.Com1().FlushedBytes(), 0u);
 }
 
 TEST(SerialInit, Reprogramming_WaitsUntilAnEarlierStagesCharactersHaveLeft) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts(12, 0x03, 0x01);
+  Sim::Board Board;
+  Board.PreconfigureUarts(12, 0x03, 0x01);
   for (char Byte : std::string("boot")) {
     PortOut8(0x3F8, static_cast<UINT8>(Byte));
   }
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  const auto& Line = Machine.Com1().Line();
-  ASSERT_EQ(Machine.Com1().Transmitted(), "boot");
-  EXPECT_EQ(Machine.Com1().FlushedBytes(), 0u);
+  const auto& Line = Board.Com1().Line();
+  ASSERT_EQ(Board.Com1().Transmitted(), "boot");
+  EXPECT_EQ(Board.Com1().FlushedBytes(), 0u);
   for (const Sim::UartFrame& Frame : Line) {
     EXPECT_EQ(Frame.Divisor, 12);
     EXPECT_FALSE(Frame.Disturbed);
   }
-  EXPECT_EQ(Machine.Com1().Divisor(), 1);
+  EXPECT_EQ(Board.Com1().Divisor(), 1);
 }
 
 TEST(SerialInit, UartsBehindTheSuperIo_AnswerOnlyOnceItIsSetUp) {
-  Sim::Machine Machine({.UartsFollowSuperIo = true});
+  Sim::Board Board({.UartsFollowSuperIo = true});
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);
-  EXPECT_EQ(Machine.Com1().Divisor(), 1);
-  EXPECT_EQ(Machine.Com2().Lcr(), 0x03);
+  EXPECT_EQ(Board.Com1().Divisor(), 1);
+  EXPECT_EQ(Board.Com2().Lcr(), 0x03);
 }
 
 TEST(SerialInit, SuperIoAbsentAndUartsBehindIt_ProgramsNothing) {
-  Sim::Machine Machine({.UartsFollowSuperIo = true});
-  Machine.RemoveSuperIo();
+  Sim::Board Board({.UartsFollowSuperIo = true});
+  Board.RemoveSuperIo();
   EXPECT_EQ(SerialInit(), EFI_SUCCESS);  // the probe reads all-ones, which is not a failure here
-  EXPECT_EQ(Machine.Com1().Lcr(), 0x00);
+  EXPECT_EQ(Board.Com1().Lcr(), 0x00);
   EXPECT_EQ(Write("lost"), 4u);
-  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
 }
 
 TEST(SerialInit, StuckLsr_StallsTheReprogrammingWithoutATimeLimit) {
-  Sim::Machine Machine;
-  Machine.SetWatchdog(5000).StickTransmitters();
+  Sim::Board Board;
+  Board.SetWatchdog(5000).StickTransmitters();
   EXPECT_THROW(SerialInit(), Sim::BoardStall);
-  EXPECT_EQ(Machine.Com1().Lcr(), 0x00);  // stopped at the LSR wait, before LCR = 0x80
+  EXPECT_EQ(Board.Com1().Lcr(), 0x00);  // stopped at the LSR wait, before LCR = 0x80
 }

@@ -5,7 +5,7 @@
 
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -19,34 +19,34 @@ UINTN Write(const std::string& Text) {
 
 // The models must capture output, or every "prints nothing" test would pass.
 TEST(SerialWrite, FortyBytes_ReachBothUartsUnchanged) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   ASSERT_EQ(Text40.size(), 40u);
   EXPECT_EQ(Write(Text40), 40u);
-  EXPECT_EQ(Machine.Com1().Transmitted(), Text40);
-  EXPECT_EQ(Machine.Com2().Transmitted(), Text40);
+  EXPECT_EQ(Board.Com1().Transmitted(), Text40);
+  EXPECT_EQ(Board.Com2().Transmitted(), Text40);
 }
 
 
 TEST(SerialWrite, FortyBytes_GoOutAs16_16And8AfterTheFifoTestAndTheTemtWaits) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
-  Machine.Board().ClearTrace();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(Write(Text40), 40u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), ExpectedChunks(Text40, 16));
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), ExpectedChunks(Text40, 16));
 }
 
 TEST(SerialWrite, EveryByte_LeavesBothLinesUnchangedInOrderAtTheSelectedBaud8N1) {
-  Sim::Machine Machine;
-  Machine.SelectBaud(0x04);  // 19200
+  Sim::Board Board;
+  Board.SelectBaud(0x04);  // 19200
   ASSERT_EQ(SerialInit(), EFI_SUCCESS);
   std::string Text;
   for (int Byte = 0; Byte < 256; ++Byte) {
     Text += static_cast<char>(Byte);
   }
   EXPECT_EQ(Write(Text), 256u);
-  Machine.Settle();
-  for (Sim::Uart16550Model* Uart : {&Machine.Com1(), &Machine.Com2()}) {
+  Board.Settle();
+  for (Sim::Uart16550Model* Uart : {&Board.Com1(), &Board.Com2()}) {
     ASSERT_EQ(Uart->Line().size(), 256u);
     for (size_t At = 0; At < 256; ++At) {
       const Sim::UartFrame& Frame = Uart->Line()[At];
@@ -60,52 +60,52 @@ TEST(SerialWrite, EveryByte_LeavesBothLinesUnchangedInOrderAtTheSelectedBaud8N1)
 }
 
 TEST(SerialWrite, ZeroLength_FlushesBothUartsAndReturnsZero) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
   ASSERT_EQ(Write(Text40), 40u);
-  Machine.Board().ClearTrace();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "L3 L2 ");
-  EXPECT_EQ(Machine.Com1().Line().size(), 40u);  // every frame has started...
-  EXPECT_LE(Machine.Com1().IdleAt(), Machine.Board().Now());  // ...and ended
-  EXPECT_LE(Machine.Com2().IdleAt(), Machine.Board().Now());
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "L3 L2 ");
+  EXPECT_EQ(Board.Com1().Line().size(), 40u);  // every frame has started...
+  EXPECT_LE(Board.Com1().IdleAt(), Board.Processor().Now());  // ...and ended
+  EXPECT_LE(Board.Com2().IdleAt(), Board.Processor().Now());
 }
 
 TEST(SerialWrite, NullBuffer_ReturnsZeroWithoutTouchingTheUarts) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   EXPECT_EQ(SerialWrite(nullptr, 5), 0u);
   EXPECT_EQ(SerialWrite(nullptr, 0), 0u);
-  EXPECT_TRUE(Machine.Board().Trace().empty());
+  EXPECT_TRUE(Board.Processor().Trace().empty());
 }
 
 // Mended: bytes already on the wire are reported as sent.
 TEST(SerialWrite, FifoTestStopsALaterChunk_ReturnsTheCountAlreadySent) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts();
+  Sim::Board Board;
+  Board.PreconfigureUarts();
   unsigned Accepted = 0;
-  Machine.Com2().OnTransmitWrite = [&](uint8_t) {
+  Board.Com2().OnTransmitWrite = [&](uint8_t) {
     if (++Accepted == 16) {
-      Machine.Com1().FifosReportedOff = true;
+      Board.Com1().FifosReportedOff = true;
     }
   };
   EXPECT_EQ(Write(Text40), 16u);
-  EXPECT_EQ(Machine.Com1().Transmitted(), Text40.substr(0, 16));
-  EXPECT_EQ(Machine.Com2().Transmitted(), Text40.substr(0, 16));
+  EXPECT_EQ(Board.Com1().Transmitted(), Text40.substr(0, 16));
+  EXPECT_EQ(Board.Com2().Transmitted(), Text40.substr(0, 16));
 }
 
 TEST(SerialWrite, FifoTestStopsTheFirstChunk_SendsNothingAndReturnsZero) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts().ReportFifosOff();
-  Machine.Board().ClearTrace();
+  Sim::Board Board;
+  Board.PreconfigureUarts().ReportFifosOff();
+  Board.Processor().ClearTrace();
   EXPECT_EQ(Write(Text40), 0u);
-  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I ");
-  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I ");
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
 }
 
 TEST(SerialWrite, StuckLsr_StallsTheWriteAndTheFlush) {
-  Sim::Machine Machine;
-  Machine.PreconfigureUarts().SetWatchdog(5000).StickTransmitters();
+  Sim::Board Board;
+  Board.PreconfigureUarts().SetWatchdog(5000).StickTransmitters();
   EXPECT_THROW(Write("x"), Sim::BoardStall);
   EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), Sim::BoardStall);
-  EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
 }

@@ -4,7 +4,7 @@
 
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
-#include "Machine.h"
+#include "Board.h"
 
 using namespace SerialTrace;
 
@@ -22,12 +22,12 @@ const std::vector<BusEvent> TableWrites = {
 }  // namespace
 
 TEST(SuperIoUartSetup, FreshChip_IsProgrammedAndLeavesDevice2Selected) {
-  Sim::Machine Machine;
+  Sim::Board Board;
   EXPECT_EQ(SuperIoUartSetup(), 10u);
   std::vector<BusEvent> Expected = ActivationReads(0, 0);
   Expected.insert(Expected.end(), TableWrites.begin(), TableWrites.end());
-  EXPECT_EQ(Machine.Board().Trace(), Expected) << Listing(Machine.Board().Trace());
-  const Sim::SuperIo& Chip = Machine.SuperIo();
+  EXPECT_EQ(Board.Processor().Trace(), Expected) << Listing(Board.Processor().Trace());
+  const Sim::SuperIo& Chip = Board.SuperIo();
   EXPECT_TRUE(Chip.Decodes(3, 0x3F8));
   EXPECT_TRUE(Chip.Decodes(2, 0x2F8));
   EXPECT_EQ(Chip.Interrupt(3), 4);
@@ -46,23 +46,23 @@ TEST(SuperIoUartSetup, ActivationValues_DecideWhetherTheTableIsWritten) {
       {0, 0, true},  {0x81, 0, true}, {2, 3, true},  // only exactly 1 counts
   };
   for (const Case& Each : Cases) {
-    Sim::Machine Machine;
-    Machine.SuperIo().SetRegister(3, 0x30, Each.Device3);
-    Machine.SuperIo().SetRegister(2, 0x30, Each.Device2);
+    Sim::Board Board;
+    Board.SuperIo().SetRegister(3, 0x30, Each.Device3);
+    Board.SuperIo().SetRegister(2, 0x30, Each.Device2);
     EXPECT_EQ(SuperIoUartSetup(), Each.Written ? 10u : 0u);
     std::vector<BusEvent> Expected = ActivationReads(Each.Device3, Each.Device2);
     if (Each.Written) {
       Expected.insert(Expected.end(), TableWrites.begin(), TableWrites.end());
     }
-    EXPECT_EQ(Machine.Board().Trace(), Expected) << "activation " << +Each.Device3 << ", " << +Each.Device2;
+    EXPECT_EQ(Board.Processor().Trace(), Expected) << "activation " << +Each.Device3 << ", " << +Each.Device2;
   }
 }
 
 TEST(SuperIoUartSetup, AbsentChip_ReadsAllOnesAndGetsTheTableAllTheSame) {
-  Sim::Machine Machine;
-  Machine.RemoveSuperIo();
+  Sim::Board Board;
+  Board.RemoveSuperIo();
   EXPECT_EQ(SuperIoUartSetupStatus(), EFI_SUCCESS);
   std::vector<BusEvent> Expected = ActivationReads(0xFF, 0xFF);
   Expected.insert(Expected.end(), TableWrites.begin(), TableWrites.end());
-  EXPECT_EQ(Machine.Board().Trace(), Expected);
+  EXPECT_EQ(Board.Processor().Trace(), Expected);
 }

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "Board.h"
+#include "Processor.h"
 
 class LatchDevice : public Sim::PortDevice, public Sim::MemoryDevice {
 public:

@@ -1,0 +1,185 @@
+// The simulated board's bus, processor state, debugger and watchdog.
+#include "Processor.h"
+
+#include <cstdio>
+
+namespace Sim {
+namespace {
+Processor* CurrentProcessor = nullptr;
+
+uint32_t AllOnes(unsigned Size) { return Size >= 4 ? 0xFFFFFFFFu : (1u << (Size * 8)) - 1; }
+}  // namespace
+
+std::string Describe(const BusEvent& Event) {
+  static const char* const Names[] = {"in", "out", "read", "write", "cli", "sti", "cpuid", "int3"};
+  char Text[64];
+  switch (Event.What) {
+    case BusEvent::Kind::PortIn:
+    case BusEvent::Kind::PortOut:
+      std::snprintf(Text, sizeof Text, "%-5s %u 0x%04X 0x%0*X", Names[static_cast<int>(Event.What)], Event.Size * 8u,
+                    Event.Address, Event.Size * 2, Event.Value);
+      break;
+    case BusEvent::Kind::MemoryRead:
+    case BusEvent::Kind::MemoryWrite:
+      std::snprintf(Text, sizeof Text, "%-5s 8 [0x%08X] 0x%02X", Names[static_cast<int>(Event.What)], Event.Address,
+                    Event.Value);
+      break;
+    case BusEvent::Kind::CpuId:
+      std::snprintf(Text, sizeof Text, "cpuid leaf 0x%X", Event.Address);
+      break;
+    default:
+      std::snprintf(Text, sizeof Text, "%s", Names[static_cast<int>(Event.What)]);
+      break;
+  }
+  return Text;
+}
+
+Processor::Processor() {
+  if (CurrentProcessor != nullptr) {
+    throw std::logic_error("only one simulated board may exist at a time");
+  }
+  CurrentProcessor = this;
+}
+
+Processor::~Processor() { CurrentProcessor = nullptr; }
+
+Processor& Processor::Current() {
+  if (CurrentProcessor == nullptr) {
+    throw std::logic_error("the module touched hardware while no simulated board exists");
+  }
+  return *CurrentProcessor;
+}
+
+bool Processor::Exists() { return CurrentProcessor != nullptr; }
+
+void Processor::MapPorts(uint16_t First, uint16_t Last, PortDevice& Device) { Ports.push_back({First, Last, &Device}); }
+
+void Processor::UnmapPorts(PortDevice& Device) {
+  std::erase_if(Ports, [&](const PortRange& Range) { return Range.Device == &Device; });
+}
+
+void Processor::MapMemory(uint32_t First, uint32_t Last, MemoryDevice& Device) {
+  Memory.push_back({First, Last, &Device});
+}
+
+void Processor::UnmapMemory(MemoryDevice& Device) {
+  std::erase_if(Memory, [&](const MemoryRange& Range) { return Range.Device == &Device; });
+}
+
+PortDevice* Processor::PortOwner(uint16_t Port) const {
+  for (auto Range = Ports.rbegin(); Range != Ports.rend(); ++Range) {
+    if (Port >= Range->First && Port <= Range->Last) {
+      return Range->Device;
+    }
+  }
+  return nullptr;
+}
+
+MemoryDevice* Processor::MemoryOwner(uint32_t Address) const {
+  for (auto Range = Memory.rbegin(); Range != Memory.rend(); ++Range) {
+    if (Address >= Range->First && Address <= Range->Last) {
+      return Range->Device;
+    }
+  }
+  return nullptr;
+}
+
+void Processor::Record(BusEvent::Kind What, uint8_t Size, uint32_t Address, uint32_t Value) {
+  if (Tracing) {
+    Events.push_back({What, Size, Address, Value});
+  }
+}
+
+void Processor::Poll(const char* What, uint32_t Address) {
+  if (WatchdogPolls != 0 && ++PollsWithoutProgress > WatchdogPolls) {
+    char Message[160];
+    std::snprintf(Message, sizeof Message,
+                  "board watchdog: %llu accesses without any device making progress (last: %s 0x%X)",
+                  static_cast<unsigned long long>(PollsWithoutProgress - 1), What, Address);
+    PollsWithoutProgress = 0;
+    throw BoardStall(Message);
+  }
+}
+
+uint32_t Processor::PortIn(uint16_t Port, unsigned Size) {
+  Nanoseconds += AccessNanoseconds;
+  ++PortAccessCount;
+  Poll("port read", Port);
+  PortDevice* Owner = PortOwner(Port);
+  const uint32_t Value = Owner != nullptr ? Owner->PortRead(Port, Size) & AllOnes(Size) : AllOnes(Size);
+  Record(BusEvent::Kind::PortIn, static_cast<uint8_t>(Size), Port, Value);
+  return Value;
+}
+
+void Processor::PortOut(uint16_t Port, unsigned Size, uint32_t Value) {
+  Nanoseconds += AccessNanoseconds;
+  ++PortAccessCount;
+  Poll("port write", Port);
+  Value &= AllOnes(Size);
+  Record(BusEvent::Kind::PortOut, static_cast<uint8_t>(Size), Port, Value);
+  if (PortDevice* Owner = PortOwner(Port)) {
+    Owner->PortWrite(Port, Size, Value);
+  }
+}
+
+uint8_t Processor::MemoryIn(const volatile uint8_t* Address) {
+  const auto Linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address));
+  if (MemoryDevice* Owner = MemoryOwner(Linear)) {
+    Nanoseconds += AccessNanoseconds;
+    Poll("memory read", Linear);
+    const uint8_t Value = Owner->MemoryRead(Linear);
+    Record(BusEvent::Kind::MemoryRead, 1, Linear, Value);
+    return Value;
+  }
+  // Plain memory: only a spin on a flag reads memory through the seam.
+  Poll("memory poll", Linear);
+  if (Address != SpinAddress) {
+    SpinAddress = Address;
+    SpinPolls = 0;
+  }
+  ++SpinPolls;
+  if (*Address == 0 && SpinPollsBeforeRelease != 0 && SpinPolls >= SpinPollsBeforeRelease) {
+    *const_cast<volatile uint8_t*>(Address) = 1;
+    ++SpinReleaseCount;
+    SpinAddress = nullptr;
+    NoteProgress();
+  }
+  return *Address;
+}
+
+void Processor::MemoryOut(volatile uint8_t* Address, uint8_t Value) {
+  const auto Linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address));
+  if (MemoryDevice* Owner = MemoryOwner(Linear)) {
+    Nanoseconds += AccessNanoseconds;
+    Poll("memory write", Linear);
+    Record(BusEvent::Kind::MemoryWrite, 1, Linear, Value);
+    Owner->MemoryWrite(Linear, Value);
+    return;
+  }
+  *Address = Value;
+}
+
+void Processor::SetInterruptFlag(bool Enabled) {
+  InterruptFlag = Enabled;
+  Record(Enabled ? BusEvent::Kind::InterruptsOn : BusEvent::Kind::InterruptsOff, 0, 0, 0);
+}
+
+void Processor::CpuId(uint32_t Leaf, uint32_t& Eax, uint32_t& Ebx, uint32_t& Ecx, uint32_t& Edx) {
+  ++CpuIdCount;
+  Record(BusEvent::Kind::CpuId, 0, Leaf, 0);
+  Eax = Ecx = Edx = 0;
+  Ebx = Leaf == 1 ? CpuIdLeaf1Ebx : 0;
+  if (Leaf == 1) {
+    Eax = 0x000306A9;  // family 6; the module reads only EBX
+  }
+}
+
+void Processor::Int3() {
+  ++BreakpointCount;
+  Record(BusEvent::Kind::Breakpoint, 0, 0, 0);
+  if (OnBreakpoint) {
+    OnBreakpoint();
+  }
+}
+
+}  // namespace Sim

@@ -1,0 +1,22 @@
+// The PCI way to the UART that this build's device list describes, laid out on
+// the simulated board as an earlier boot stage would have left it.
+#pragma once
+
+#include <string>
+
+#include "Board.h"
+
+class PciWay {
+public:
+  explicit PciWay(Sim::Board& Board);
+  ~PciWay();
+  PciWay(const PciWay&) = delete;
+  PciWay& operator=(const PciWay&) = delete;
+
+  // A line on the bridges and the UART function, or empty for a legacy UART.
+  std::string Describe();
+
+private:
+  struct Parts;
+  Parts* Built = nullptr;
+};

@@ -1,0 +1,152 @@
+// Command-line switches of the board runner.
+#include "RunnerOptions.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "RunnerVariants.h"
+
+namespace {
+bool ParseNumber(const std::string& Text, uint64_t Limit, uint64_t& Value) {
+  if (Text.empty() || Text[0] == '-') {
+    return false;
+  }
+  errno = 0;
+  char* End = nullptr;
+  const unsigned long long Parsed = std::strtoull(Text.c_str(), &End, 0);
+  if (errno != 0 || *End != '\0' || Parsed > Limit) {
+    return false;
+  }
+  Value = Parsed;
+  return true;
+}
+}  // namespace
+
+std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error) {
+  RunnerOptions Options;
+  // Switches without a value.
+  const struct {
+    const char* Name;
+    bool RunnerOptions::*Field;
+  } Flags[] = {
+      {"--help", &RunnerOptions::Help},
+      {"-h", &RunnerOptions::Help},
+      {"--superio-absent", &RunnerOptions::SuperIoAbsent},
+      {"--com1-active", &RunnerOptions::Com1DeviceActive},
+      {"--com2-active", &RunnerOptions::Com2DeviceActive},
+      {"--uarts-stuck", &RunnerOptions::UartsStuck},
+      {"--fifos-off", &RunnerOptions::FifosOff},
+      {"--no-uarts", &RunnerOptions::NoUarts},
+      {"--uarts-follow-superio", &RunnerOptions::UartsFollowSuperIo},
+      {"--trace", &RunnerOptions::Trace},
+  };
+  // Switches with a number, its range and where it goes.
+  const struct {
+    const char* Name;
+    uint64_t Least;
+    uint64_t Most;
+    void (*Store)(RunnerOptions&, uint64_t);
+  } Numbers[] = {
+      {"--level-mask", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.LevelMask = static_cast<uint32_t>(V); }},
+      {"--baud-byte", 0, 0xFF, [](RunnerOptions& O, uint64_t V) { O.BaudByte = static_cast<uint8_t>(V); }},
+      {"--uarts-configured", 1, 0xFFFF,
+       [](RunnerOptions& O, uint64_t V) { O.PreconfiguredDivisor = static_cast<uint16_t>(V); }},
+      {"--fail-allocation", 1, 1000, [](RunnerOptions& O, uint64_t V) { O.FailingAllocation = static_cast<unsigned>(V); }},
+      {"--allocation-status", 0, 0xFFFFFFFF,
+       [](RunnerOptions& O, uint64_t V) { O.FailingAllocationStatus = static_cast<EFI_STATUS>(V); }},
+      {"--fail-install", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.InstallStatus = static_cast<EFI_STATUS>(V); }},
+      {"--revision", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.Revision = static_cast<uint32_t>(V); }},
+      {"--halt-polls", 0, 1000000000, [](RunnerOptions& O, uint64_t V) { O.HaltPolls = V; }},
+  };
+
+  for (size_t Index = 0; Index < Arguments.size(); ++Index) {
+    const std::string& Argument = Arguments[Index];
+    std::string Name = Argument;
+    std::optional<std::string> Value;
+    // A value follows '=' or comes as the next argument.
+    if (const size_t Equals = Argument.find('='); Argument.rfind("--", 0) == 0 && Equals != std::string::npos) {
+      Name = Argument.substr(0, Equals);
+      Value = Argument.substr(Equals + 1);
+    }
+    bool Known = false;
+    for (const auto& Flag : Flags) {
+      if (Name == Flag.Name) {
+        if (Value) {
+          Error = Name + " takes no value";
+          return std::nullopt;
+        }
+        Options.*Flag.Field = true;
+        Known = true;
+      }
+    }
+    for (const auto& Number : Numbers) {
+      if (Name != Number.Name) {
+        continue;
+      }
+      if (!Value) {
+        if (Index + 1 >= Arguments.size()) {
+          Error = Name + " needs a value";
+          return std::nullopt;
+        }
+        Value = Arguments[++Index];
+      }
+      uint64_t Parsed = 0;
+      if (!ParseNumber(*Value, Number.Most, Parsed) || Parsed < Number.Least) {
+        Error = Name + ": '" + *Value + "' is not a number from " + std::to_string(Number.Least) + " to " +
+                std::to_string(Number.Most);
+        return std::nullopt;
+      }
+      Number.Store(Options, Parsed);
+      Known = true;
+    }
+    if (!Known) {
+      Error = "unknown argument '" + Argument + "'";
+      return std::nullopt;
+    }
+  }
+  return Options;
+}
+
+std::string RunnerUsage(const char* Variant) {
+  std::string Usage = std::string("usage: qel-board [--variant NAME] [switches]\n"
+                                  "Boots QelVersionPei on the simulated board (this build: ") +
+                      Variant +
+                      ") and shows what it left behind.\n"
+                      "\n"
+                      "Build of the module (--variant NAME; the launcher picks the matching runner):\n"
+                      "  NAME        DebugControlMask (0x01 checks, 0x02 messages, 0x10 trap, 0x20 halt)\n";
+  for (size_t Index = 0; Index < RunnerVariantCount; ++Index) {
+    char Line[160];
+    std::snprintf(Line, sizeof Line, "  %-11s 0x%02X  %s\n", RunnerVariants[Index]->Name,
+                  RunnerVariants[Index]->DebugControlMask, RunnerVariants[Index]->Description);
+    Usage += Line;
+  }
+  return Usage +
+         "CMOS:\n"
+         "  --level-mask N           debug message level mask, bytes 0x7A..0x7D (default 0:\n"
+         "                           messages off; 0x80000000 lets error messages through)\n"
+         "  --baud-byte N            byte 0x6F; bits 1..2: 0 115200, 2 57600, 4 19200, 6 9600\n"
+         "Super I/O and UARTs:\n"
+         "  --superio-absent         nothing answers at 0x4E/0x4F\n"
+         "  --com1-active            logical device 3 already active at 0x3F8\n"
+         "  --com2-active            logical device 2 already active at 0x2F8\n"
+         "  --uarts-follow-superio   a UART answers only while its logical device is active\n"
+         "  --uarts-configured DIV   both UARTs left by an earlier stage at divisor DIV, 8N1, FIFOs on\n"
+         "  --uarts-stuck            the transmitters never report empty (the watchdog ends the run)\n"
+         "  --fifos-off              both IIRs report the FIFOs off\n"
+         "  --no-uarts               neither UART is fitted\n"
+         "PEI Foundation:\n"
+         "  --fail-allocation N      the Nth AllocatePool fails (with --allocation-status,\n"
+         "                           default 0x80000009 Out of Resources)\n"
+         "  --fail-install STATUS    InstallPpi returns STATUS\n"
+         "  --revision N             the services table's revision (default 0x00010046)\n"
+         "Debugger and output:\n"
+         "  --halt-polls N           polls of the halt routine's flag before the debugger ends it\n"
+         "                           (default 1000; 0 never: the watchdog ends the run)\n"
+         "  --trace                  list every port access\n"
+         "  --help                   this text\n"
+         "\n"
+         "Exit status: 0 when ModuleEntry returned success, 1 when it returned an error,\n"
+         "2 for a bad argument, 3 when the board stalled.\n";
+}

@@ -1,0 +1,255 @@
+// Command-line scenarios and their platform set-up.
+#include "Scenario.h"
+
+#include "Instructions.h"
+#include "Platform.h"
+#include "Report.h"
+#include "PciSerial/BuildSettings.h"
+
+namespace {
+// The QEMU topology that the PciSerial image variant describes: the bridge on
+// bus 0, the serial function on the bridge's secondary bus.
+constexpr UINT32 BridgeDevice = Settings::UartPciDeviceList[0].Device;
+constexpr UINT32 BridgeFunction = Settings::UartPciDeviceList[0].Function;
+constexpr UINT32 SerialDevice = Settings::UartPciDeviceList[1].Device;
+constexpr UINT32 SerialFunction = Settings::UartPciDeviceList[1].Function;
+constexpr UINT32 SerialPowerRegister = Settings::UartPciDeviceList[1].PowerManagementRegister;
+static_assert(Settings::UartPciDeviceList[2].Device == UartPciDeviceListEnd, "one bridge, then the UART");
+constexpr UINT16 PowerStateD3 = 0x0003;
+constexpr UINT8 ClosedIoBase = 0xD0;   // D000: above the limit, so no I/O is forwarded
+constexpr UINT8 ClosedIoLimit = 0xC0;  // up to CFFF
+constexpr UINT32 MarkerRegister = 0x48;  // pci-serial scratch, unused by the module
+constexpr UINT32 MarkerStart = 0x5157A127;
+constexpr UINT32 MarkerEnd = 0x51E0D000;
+constexpr UINT16 IirOffset = 2;
+
+bool Same(const CHAR8* Text, const CHAR8* Word, UINT32 Length) {
+  UINT32 Index = 0;
+  while (Index < Length && Word[Index] != 0 && Text[Index] == Word[Index]) {
+    ++Index;
+  }
+  return Index == Length && Word[Index] == 0;
+}
+
+// Hexadecimal with at most MaxDigits digits, or decimal when MaxDigits is 0
+// (at most 4 digits).
+bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 MaxDigits, UINT32& Value) {
+  const UINT32 Radix = MaxDigits == 0 ? 10 : 16;
+  if (Length == 0 || Length > (MaxDigits == 0 ? 4 : MaxDigits)) {
+    return false;
+  }
+  Value = 0;
+  for (UINT32 Index = 0; Index < Length; ++Index) {
+    const CHAR8 Character = Text[Index];
+    UINT32 Digit;
+    if (Character >= '0' && Character <= '9') {
+      Digit = static_cast<UINT32>(Character - '0');
+    } else if (Character >= 'A' && Character <= 'F') {
+      Digit = static_cast<UINT32>(Character - 'A' + 10);
+    } else if (Character >= 'a' && Character <= 'f') {
+      Digit = static_cast<UINT32>(Character - 'a' + 10);
+    } else {
+      return false;
+    }
+    if (Digit >= Radix) {
+      return false;
+    }
+    Value = Value * Radix + Digit;
+  }
+  return true;
+}
+
+constexpr const CHAR8* UartWords[] = {"boot", "ready", nullptr};
+constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", nullptr};
+static_assert(PciWords[static_cast<UINT32>(PciState::WindowClosed)] != nullptr, "a word for every PCI state");
+
+// The settings the command line may carry: a number (hexadecimal with at
+// most Digits digits, or decimal when Digits is 0) or one of Words, whose
+// index is stored.
+struct Setting {
+  const CHAR8* Key;
+  UINT32 Digits;
+  const CHAR8* const* Words;
+  void (*Store)(Scenario&, UINT32);
+};
+constexpr Setting ScenarioSettings[] = {
+    {"level", 8, nullptr, [](Scenario& S, UINT32 V) { S.Level = V; }},
+    {"baud", 2, nullptr, [](Scenario& S, UINT32 V) { S.Baud = static_cast<UINT8>(V); }},
+    {"uart", 0, UartWords, [](Scenario& S, UINT32 V) { S.Uart = static_cast<UartState>(V); }},
+    {"fail-alloc", 0, nullptr, [](Scenario& S, UINT32 V) { S.FailingAllocation = V; }},
+    {"install-status", 8, nullptr,
+     [](Scenario& S, UINT32 V) {
+       S.InstallFails = true;
+       S.InstallStatus = V;
+     }},
+    {"expect-status", 8, nullptr, [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
+    {"pci", 0, PciWords, [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
+};
+
+bool ParseWord(const CHAR8* Text, UINT32 Length, const CHAR8* const* Words, UINT32& Index) {
+  for (Index = 0; Words[Index] != nullptr; ++Index) {
+    if (Same(Text, Words[Index], Length)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// What an earlier boot stage programs for the CMOS baud selection: the same
+// divisor rule the module applies (bits 1..2 of 0x6F).
+UINT16 DivisorFor(UINT8 Baud) {
+  constexpr UINT16 Divisors[] = {1, 2, 6, 12};
+  return Divisors[(Baud & 0x06) >> 1];
+}
+
+// The serial function's bus as the firmware numbered it, read once before
+// the run so that no harness access falls between the two markers.
+UINT32 SerialBusNumber;
+}  // namespace
+
+ScenarioError ParseScenario(const CHAR8* CommandLine, Scenario& Result) {
+  Result = {};
+  const CHAR8* Cursor = CommandLine;
+  while (*Cursor != 0) {
+    while (*Cursor == ' ') {
+      ++Cursor;
+    }
+    const CHAR8* Word = Cursor;
+    const CHAR8* Equals = nullptr;
+    while (*Cursor != 0 && *Cursor != ' ') {
+      if (*Cursor == '=' && Equals == nullptr) {
+        Equals = Cursor;
+      }
+      ++Cursor;
+    }
+    const UINT32 WordLength = static_cast<UINT32>(Cursor - Word);
+    if (Equals == nullptr) {
+      continue;  // the loader puts the kernel's own path first
+    }
+    const UINT32 KeyLength = static_cast<UINT32>(Equals - Word);
+    const CHAR8* Value = Equals + 1;
+    const UINT32 ValueLength = static_cast<UINT32>(Cursor - Value);
+    const Setting* Found = nullptr;
+    for (const Setting& Each : ScenarioSettings) {
+      if (Same(Word, Each.Key, KeyLength)) {
+        Found = &Each;
+      }
+    }
+    if (Found == nullptr) {
+      return {"unknown scenario setting", Word, WordLength};
+    }
+    UINT32 Number = 0;
+    const bool Parsed = Found->Words != nullptr ? ParseWord(Value, ValueLength, Found->Words, Number)
+                                                : ParseNumber(Value, ValueLength, Found->Digits, Number);
+    if (!Parsed) {
+      return {"bad value in scenario setting", Word, WordLength};
+    }
+    Found->Store(Result, Number);
+  }
+  return {};
+}
+
+void DescribeScenario(const Scenario& Setup) {
+  Report::HexField("scenario: level=", Setup.Level, 8);
+  Report::HexField(" baud=", Setup.Baud, 2);
+  Report::Text(Setup.Uart == UartState::Ready ? " uart=ready" : " uart=boot");
+  Report::DecimalField(" fail-alloc=", Setup.FailingAllocation);
+  Report::Text(" install-status=");
+  if (Setup.InstallFails) {
+    Report::Hex(Setup.InstallStatus, 8);
+  } else {
+    Report::Text("real");
+  }
+  Report::HexField(" expect-status=", Setup.ExpectedStatus, 8);
+  Report::Text(" pci=");
+  Report::Text(PciWords[static_cast<UINT32>(Setup.Pci)]);
+  Report::Text("\n");
+}
+
+void PrepareScenario(const Scenario& Setup) {
+  for (UINT8 Index = 0; Index < 4; ++Index) {
+    Cmos::Write(static_cast<UINT8>(Cmos::LevelMask + Index), static_cast<UINT8>(Setup.Level >> (8 * Index)));
+  }
+  Cmos::Write(Cmos::BaudSelect, Setup.Baud);
+  if (Setup.Uart == UartState::Ready) {
+    // 8N1, FIFOs on and DTR/RTS/OUT2 set: a module that reprograms the line
+    // would clear the modem control byte, so leaving it alone shows.
+    constexpr UINT8 LineControl8N1 = 0x03;
+    constexpr UINT8 FifoEnable = 0x01;
+    constexpr UINT8 DtrRtsOut2 = 0x0B;
+    Uart::Program(Uart::Com1, LineControl8N1, DivisorFor(Setup.Baud), FifoEnable, DtrRtsOut2);
+    Uart::Program(Uart::Com2, LineControl8N1, DivisorFor(Setup.Baud), FifoEnable, DtrRtsOut2);
+  }
+  if (Setup.Pci == PciState::Off) {
+    return;
+  }
+  // The UART's decoding off and the function in D3, and in all but the first
+  // state the bridge's decoding off too: what the module must undo.
+  SerialBusNumber = Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus);
+  const UINT32 Bus = SerialBusNumber;
+  if (Setup.Pci != PciState::D3) {
+    Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,
+                 Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  }
+  Pci::Write16(Bus, SerialDevice, SerialFunction, Pci::Command,
+               Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command) & ~Pci::IoSpaceEnable);
+  Pci::Write16(Bus, SerialDevice, SerialFunction, SerialPowerRegister, PowerStateD3);
+  if (Setup.Pci == PciState::BarEmpty) {
+    Pci::Write32(Bus, SerialDevice, SerialFunction, Pci::Bar0, 0);
+  }
+  if (Setup.Pci == PciState::WindowClosed) {
+    // The limit below the base: the bridge forwards no I/O at all.
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoBase, ClosedIoBase);
+    Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, ClosedIoLimit);
+  }
+}
+
+void MarkModuleRunStart(const Scenario& Setup) {
+  if (Setup.Pci != PciState::Off) {
+    Pci::Write32(SerialBusNumber, SerialDevice, SerialFunction, MarkerRegister, MarkerStart);
+  }
+}
+
+void MarkModuleRunEnd(const Scenario& Setup) {
+  if (Setup.Pci != PciState::Off) {
+    Pci::Write32(SerialBusNumber, SerialDevice, SerialFunction, MarkerRegister, MarkerEnd);
+  }
+}
+
+void ReportPci(const Scenario& Setup) {
+  if (Setup.Pci == PciState::Off) {
+    return;
+  }
+  const UINT16 BridgeCommand = Pci::Read16(0, BridgeDevice, BridgeFunction, Pci::Command);
+  Report::Text("pci bridge 00:");
+  Report::Hex(BridgeDevice, 2);
+  Report::Text(".");
+  Report::Hex(BridgeFunction, 1);
+  Report::HexField(": command=", BridgeCommand, 4);
+  Report::HexField(" secondary=", Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus), 2);
+  Report::HexField(" subordinate=", Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SubordinateBus), 2);
+  Report::HexField(" io-base=", Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::IoBase), 2);
+  Report::HexField(" io-limit=", Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::IoLimit), 2);
+  Report::Text("\n");
+
+  const UINT32 Bus = SerialBusNumber;
+  const UINT16 SerialCommand = Pci::Read16(Bus, SerialDevice, SerialFunction, Pci::Command);
+  const UINT32 Bar = Pci::Read32(Bus, SerialDevice, SerialFunction, Pci::Bar0);
+  Report::Text("pci uart ");
+  Report::Hex(Bus, 2);
+  Report::Text(":");
+  Report::Hex(SerialDevice, 2);
+  Report::Text(".");
+  Report::Hex(SerialFunction, 1);
+  Report::HexField(": command=", SerialCommand, 4);
+  Report::HexField(" bar0=", Bar, 8);
+  Report::HexField(" power=", Pci::Read16(Bus, SerialDevice, SerialFunction, SerialPowerRegister), 4);
+  // The UART's own FIFO state is only reachable when both decode its ports.
+  Report::Text(" iir=");
+  if ((BridgeCommand & SerialCommand & Pci::IoSpaceEnable) != 0) {
+    Report::Hex(Cpu::In8(static_cast<UINT16>((Bar & ~7u) + IirOffset)), 2);
+  } else {
+    Report::Text("--");
+  }
+  Report::Text("\n");
+}
