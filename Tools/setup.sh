@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need, when any is missing.
 set -euo pipefail
-packages=(cmake make clang lld llvm libclang-rt-14-dev gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86)
+packages=(cmake make clang lld llvm libclang-rt-14-dev gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86
+          libunicorn-dev:i386 uefitool-cli gdb python3)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -12,6 +13,11 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   sudo=""
   [[ $(id -u) -eq 0 ]] || sudo=sudo
+  # The board's image mode runs in the i386 host build, so it takes the i386
+  # build of the CPU emulator library.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
