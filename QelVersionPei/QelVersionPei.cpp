@@ -6,9 +6,10 @@
 #include "Ppi/VersionString.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr const CHAR8* Path = "QelVersionPei/QelVersionPei.cpp";
-constexpr UINT32 RecordAllocationLine = 97;
-constexpr UINT32 DescriptorAllocationLine = 109;
+constexpr CheckSite RecordAllocated = {Path, 97, StatusCheckText};
+constexpr CheckSite DescriptorAllocated = {Path, 109, StatusCheckText};
 
 // The version text is found directly behind the signature's terminator, so
 // the two texts stay in one block, in this order.
@@ -20,7 +21,7 @@ EFI_STATUS PublishVersionString([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandle,
                                 const EFI_PEI_SERVICES** PeiServices) {
   VersionStringPpi* Record = nullptr;
   EFI_STATUS Status = (*PeiServices)->AllocatePool(PeiServices, sizeof(VersionStringPpi), reinterpret_cast<VOID**>(&Record));
-  CheckStatus(Status, Path, RecordAllocationLine);
+  CheckStatus(Status, RecordAllocated);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -29,7 +30,7 @@ EFI_STATUS PublishVersionString([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandle,
 
   EFI_PEI_PPI_DESCRIPTOR* Descriptor = nullptr;
   Status = (*PeiServices)->AllocatePool(PeiServices, sizeof(EFI_PEI_PPI_DESCRIPTOR), reinterpret_cast<VOID**>(&Descriptor));
-  CheckStatus(Status, Path, DescriptorAllocationLine);
+  CheckStatus(Status, DescriptorAllocated);
   if (EFI_ERROR(Status)) {
     return Status;
   }

@@ -40,7 +40,7 @@ function(qel_module Name)
       string(APPEND QEL_AUTOGEN_DECLARATIONS
              "EFI_STATUS ${Constructor}(EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES** PeiServices);\n")
       string(APPEND QEL_AUTOGEN_CONSTRUCTOR_CALLS
-             "  CheckStatus(${Constructor}(FileHandle, PeiServices), Path, ConstructorStatusLine);\n")
+             "  CheckStatus(${Constructor}(FileHandle, PeiServices), ConstructorSucceeded);\n")
     endif()
   endforeach()
   set(AutoGen "${CMAKE_BINARY_DIR}/AutoGen/${Name}/AutoGen.cpp")

@@ -22,8 +22,10 @@ void ReportAssertion(const CHAR8* FileName, UINTN LineNumber, const CHAR8* Descr
 void Breakpoint();
 void HaltLoop();
 
-// A failed check prints where it is and what it expected; the path, line and
-// text are data of the reporting unit so that edits do not move them.
+// A failed check prints where it is and what it expected. The path, line and
+// text are read-only data of the reporting unit: log readers rely on them, so
+// the line is a fixed coordinate of the report, not the line of the check in
+// our file, and edits do not move it.
 struct CheckSite {
   const CHAR8* Path;
   UINT32 Line;
@@ -39,11 +41,12 @@ inline void Check(bool Holds, const CheckSite& Site) {
 inline constexpr const CHAR8* StatusCheckText = "!EFI_ERROR (Status)";
 inline constexpr const CHAR8* StatusCheckFormat = "\nASSERT_EFI_ERROR (Status = %r)\n";
 
-inline void CheckStatus(EFI_STATUS Status, const CHAR8* Path, UINT32 Line) {
+// A status check's site carries StatusCheckText.
+inline void CheckStatus(EFI_STATUS Status, const CheckSite& Site) {
   if (AssertChecksEnabled() && EFI_ERROR(Status)) {
     if (MessagesEnabled() && LevelEnabled(LevelError)) {
       DebugMessage(LevelError, StatusCheckFormat, Status);
     }
-    ReportAssertion(Path, Line, StatusCheckText);
+    ReportAssertion(Site.Path, Site.Line, Site.Text);
   }
 }

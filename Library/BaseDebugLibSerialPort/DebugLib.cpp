@@ -2,6 +2,7 @@
 // build's control mask and the level mask that the platform keeps in CMOS.
 #include "Instructions.h"
 #include "Library/BaseLib.h"
+#include "Library/CmosLib.h"
 #include "Library/DebugLib.h"
 #include "Library/IoLib.h"
 #include "Library/PrintLib.h"
@@ -9,6 +10,7 @@
 #include "Pi/PeiServices.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr CheckSite FormatPresent = {"Library/BaseDebugLibSerialPort/DebugLib.cpp", 79, "Format != ((void *) 0)"};
 
 // 255 characters and the terminator; longer text is cut by the formatter.
@@ -19,8 +21,6 @@ constexpr UINTN MessageBufferSize = 256;
 static_assert(Settings::PcdMaximumAsciiStringLength == 0 || Settings::PcdMaximumAsciiStringLength >= MessageBufferSize,
               "a narrow string limit below the message buffer size makes assertion reports recurse");
 
-constexpr UINT16 CmosIndexPort = 0x70;
-constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT8 CmosErrorLevelByte = 0x7A;  // 0x7A..0x7D, least significant first
 
 constexpr UINT16 HaltCodePort = 0xE8;
@@ -42,8 +42,7 @@ EFI_STATUS SerialDebugConstructor([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandl
 UINT32 CmosErrorLevel() {
   UINT32 Mask = 0;
   for (UINT8 Index = 0; Index < 4; ++Index) {
-    PortOut8(CmosIndexPort, static_cast<UINT8>(CmosErrorLevelByte + Index));
-    Mask |= static_cast<UINT32>(PortIn8(CmosDataPort)) << (8 * Index);
+    Mask |= static_cast<UINT32>(Cmos::Read8(static_cast<UINT8>(CmosErrorLevelByte + Index))) << (8 * Index);
   }
   return Mask;
 }

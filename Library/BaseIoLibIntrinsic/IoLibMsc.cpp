@@ -4,6 +4,7 @@
 #include "Library/IoLib.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr const CHAR8* Path = "Library/BaseIoLibIntrinsic/IoLibMsc.cpp";
 constexpr CheckSite PortIn16Aligned = {Path, 133, "(Port & 1) == 0"};
 constexpr CheckSite PortOut16Aligned = {Path, 163, "(Port & 1) == 0"};

@@ -3,6 +3,7 @@
 #include "Library/DebugLib.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr CheckSite DivisorNotZero = {"Library/BaseLib/DivU64x32Remainder.cpp", 47, "Divisor != 0"};
 
 // EDX:EAX / Divisor; the caller guarantees High < Divisor, so the quotient fits.

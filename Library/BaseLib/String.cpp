@@ -3,6 +3,7 @@
 #include "Library/DebugLib.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr const CHAR8* Path = "Library/BaseLib/String.cpp";
 constexpr CheckSite WideStringPresent = {Path, 176, "String != ((void *) 0)"};
 constexpr CheckSite WideLengthWithinLimit = {Path, 187,

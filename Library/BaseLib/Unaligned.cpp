@@ -3,6 +3,7 @@
 #include "Library/DebugLib.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr const CHAR8* Path = "Library/BaseLib/Unaligned.cpp";
 constexpr CheckSite Buffer16Present = {Path, 38, "Buffer != ((void *) 0)"};
 constexpr CheckSite Buffer32Present = {Path, 141, "Buffer != ((void *) 0)"};

@@ -3,6 +3,7 @@
 #include "Library/PeimEntryPoint.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr CheckSite RevisionSupported = {"Library/PeimEntryPoint/PeimEntryPoint.cpp", 46,
                                          "(*PeiServices)->Hdr.Revision >= _gPeimRevision"};
 }  // namespace

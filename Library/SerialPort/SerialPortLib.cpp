@@ -1,6 +1,7 @@
 // The two-UART console: brings both 16550s up at the baud rate that CMOS
 // selects and sends every byte to both in lockstep.
 #include "BuildSettings.h"
+#include "Library/CmosLib.h"
 #include "Library/IoLib.h"
 #include "Library/SerialPortLib.h"
 #include "Uart16550.h"
@@ -9,8 +10,6 @@ namespace {
 constexpr UINTN FirstUartBase = 0x3F8;
 constexpr UINTN SecondUartBase = 0x2F8;
 
-constexpr UINT16 CmosIndexPort = 0x70;
-constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT8 CmosBaudSelection = 0x6F;
 constexpr UINT8 BaudSelectionMask = 0x06;  // bits 1..2
 
@@ -57,11 +56,6 @@ DrivenUarts UartsToDrive(UINTN Discovered) {
   }
 }
 
-UINT8 ReadCmos(UINT8 Index) {
-  PortOut8(CmosIndexPort, Index);
-  return PortIn8(CmosDataPort);
-}
-
 // No time limit: a UART that never drains stalls the caller.
 void WaitForLineStatus(UINTN Base, UINT8 Bits) {
   while ((UartRead(Base, Uart16550::LineStatus) & Bits) != Bits) {
@@ -90,7 +84,7 @@ void InitializeUart(UINTN Base) {
   const UINT8 LatchedControl = UartRead(Base, Uart16550::LineControl);
   UartWrite(Base, Uart16550::LineControl, static_cast<UINT8>(LatchedControl & ~Uart16550::DivisorLatchAccess));
 
-  const UINT16 Divisor = DivisorForSelection(ReadCmos(CmosBaudSelection));
+  const UINT16 Divisor = DivisorForSelection(Cmos::Read8(CmosBaudSelection));
   if (CurrentDivisor != Divisor) {
     Initialized = false;
   }

@@ -68,7 +68,7 @@ TEST_F(DebugOutput, NullFormat_IsReportedAndNothingElsePrints) {
 
 TEST_F(DebugOutput, FailedStatusCheck_PrintsTheStatusNameLine) {
   Board.SetLevelMask(0x80000000);
-  CheckStatus(EFI_NOT_FOUND, "QelVersionPei/QelVersionPei.cpp", 97);
+  CheckStatus(EFI_NOT_FOUND, CheckSite{"QelVersionPei/QelVersionPei.cpp", 97, StatusCheckText});
   EXPECT_EQ(Sent(),
             "\r\nASSERT_EFI_ERROR (Status = Not Found)\r\n"
             "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n");

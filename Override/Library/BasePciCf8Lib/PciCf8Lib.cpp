@@ -6,6 +6,7 @@
 #include "Library/PciCf8Lib.h"
 
 namespace {
+// Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr const CHAR8* Path = "Override/Library/BasePciCf8Lib/PciCf8Lib.cpp";
 constexpr CheckSite Read8Address = {Path, 128, "((Address) & (~0xffff0ff | (0))) == 0"};
 constexpr CheckSite Read16Address = {Path, 620, "((Address) & (~0xffff0ff | (1))) == 0"};
@@ -21,8 +22,6 @@ constexpr UINT16 ByteDataPort(UINT32 Address) { return static_cast<UINT16>(PciCf
 constexpr UINT16 WordDataPort(UINT32 Address) { return static_cast<UINT16>(PciCf8::DataPort + (Address & 2)); }
 
 // Whatever an interrupted owner of the pair had latched in 0xCF8 is put back.
-// Declared after the InterruptMask, so the address register is restored
-// before interrupts come back.
 class AddressPortSave {
 public:
   AddressPortSave() : Saved(PortIn32(PciCf8::AddressPort)) {}
@@ -32,6 +31,20 @@ public:
 
 private:
   UINT32 Saved;
+};
+
+// One use of the pair: interrupts masked, 0xCF8 saved, the address latched.
+// The members are undone in reverse, so 0xCF8 is put back before interrupts
+// come back.
+class ConfigCycle {
+public:
+  explicit ConfigCycle(UINT32 AddressWord) { PortOut32(PciCf8::AddressPort, AddressWord); }
+  ConfigCycle(const ConfigCycle&) = delete;
+  ConfigCycle& operator=(const ConfigCycle&) = delete;
+
+private:
+  InterruptMask Masked;
+  AddressPortSave Latch;
 };
 
 // Extended registers answer only while the node enable register holds 1; the
@@ -65,16 +78,12 @@ private:
 constexpr bool IsExtendedRegister(UINT32 Address) { return (Address & PciCf8::ExtendedRegisterBits) != 0; }
 
 UINT32 Read32AtWord(UINT32 AddressWord) {
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, AddressWord);
+  const ConfigCycle Cycle(AddressWord);
   return PortIn32(PciCf8::DataPort);
 }
 
 void Write32AtWord(UINT32 AddressWord, UINT32 Value) {
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, AddressWord);
+  const ConfigCycle Cycle(AddressWord);
   PortOut32(PciCf8::DataPort, Value);
 }
 }  // namespace
@@ -91,33 +100,25 @@ UINT16 PortAnd16(UINT16 Port, UINT16 AndData) {
 // keeps only what mechanism 1 can carry.
 UINT8 PciCfgRead8(UINT32 Address) {
   Check((Address & ByteAddressReserved) == 0, Read8Address);
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, PciCf8AddressWord(Address));
+  const ConfigCycle Cycle(PciCf8AddressWord(Address));
   return PortIn8(ByteDataPort(Address));
 }
 
 UINT16 PciCfgRead16(UINT32 Address) {
   Check((Address & WordAddressReserved) == 0, Read16Address);
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, PciCf8AddressWord(Address));
+  const ConfigCycle Cycle(PciCf8AddressWord(Address));
   return PortIn16(WordDataPort(Address));
 }
 
 UINT16 PciCfgOr16(UINT32 Address, UINT16 OrData) {
   Check((Address & WordAddressReserved) == 0, Or16Address);
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, PciCf8AddressWord(Address));
+  const ConfigCycle Cycle(PciCf8AddressWord(Address));
   return PortOr16(WordDataPort(Address), OrData);
 }
 
 UINT16 PciCfgAnd16(UINT32 Address, UINT16 AndData) {
   Check((Address & WordAddressReserved) == 0, And16Address);
-  const InterruptMask Masked;
-  const AddressPortSave Latch;
-  PortOut32(PciCf8::AddressPort, PciCf8AddressWord(Address));
+  const ConfigCycle Cycle(PciCf8AddressWord(Address));
   return PortAnd16(WordDataPort(Address), AndData);
 }
 
