@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds the named presets (default: firmware and host).
+# Configures and builds the named presets (default: firmware and host),
+# showing each target as it is finished.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source Tools/common.sh
 presets=("$@")
 ((${#presets[@]})) || presets=(firmware host)
-jobs=$(nproc)
-for preset in "${presets[@]}"; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
+qel_build "${presets[@]}"

@@ -8,12 +8,14 @@
 #   bash Tools/figures.sh            (builds what it needs first)
 #
 # FIGURES_FIRMWARE_DIR and FIGURES_HOST_DIR choose the build folders
-# (defaults build/figures-fw, configured with -fstack-usage, and build/host).
+# (defaults build/figures-fw, configured with -fstack-usage, and build/host);
+# QEL_JOBS the build parallelism (Tools/common.sh).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source Tools/common.sh
 fw=${FIGURES_FIRMWARE_DIR:-build/figures-fw}
 host=${FIGURES_HOST_DIR:-build/host}
-jobs=${FIGURES_JOBS:-2}
+jobs=$(qel_jobs)
 
 section() { printf '\n== %s\n' "$1"; }
 missing() { printf '  not available yet: %s\n' "$1"; }
@@ -25,7 +27,7 @@ if ! { cmake --preset firmware -B "$fw" -DQEL_STACK_USAGE=ON >/dev/null && cmake
 fi
 image="$fw/QelVersionPei.efi"
 map="$fw/QelVersionPei.map"
-objects="$fw/CMakeFiles/QelFirmwareObjects.dir"
+objects="$fw/CMakeFiles/QelDefaultObjects.dir"
 echo "  ok"
 if [[ -f build/firmware/QelVersionPei.efi ]]; then
   if cmp -s "$image" build/firmware/QelVersionPei.efi; then
@@ -35,48 +37,16 @@ if [[ -f build/firmware/QelVersionPei.efi ]]; then
   fi
 fi
 
-section "image"
-printf '  QelVersionPei.efi: %d bytes\n' "$(stat -c %s "$image")"
-llvm-readobj --sections "$image" | awk '
-  /^ *Name: / { name = $2 }
-  /VirtualSize:/ { virtual = strtonum_hex($2) }
-  /RawDataSize:/ { printf "  section %-8s %6d bytes in memory, %6d in the file\n", name, virtual, $2 }
-  function strtonum_hex(text,   value, digit, i) {
-    value = 0; text = toupper(substr(text, 3))
-    for (i = 1; i <= length(text); i++) { value = value * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
-    return value
-  }'
+section "images (bytes in the file; sections as they lie in memory)"
+for each in "$fw"/QelVersionPei*.efi; do
+  printf '  %-32s %6d bytes\n' "$(basename "$each"):" "$(stat -c %s "$each")"
+done
+llvm-size -A "$image" | awk 'NR > 2 && $1 ~ /^\./ { printf "  QelVersionPei.efi section %-8s %6d bytes in memory\n", $1, $2 }'
 
-# Sizes by object from the map: each public or static symbol runs to the next
-# one. Identical-code folding may credit a shared body to one object only.
-section "format engine (linked code and constants, from the map)"
-awk '
-  $1 ~ /^0001:/ && $NF ~ /\.obj$/ {
-    address = 0; text = toupper(substr($1, 6))
-    for (i = 1; i <= length(text); i++) { address = address * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
-    count++; at[count] = address; object[count] = $NF
-  }
-  /^ *0001:[0-9a-fA-F]+ [0-9a-fA-F]+H/ {
-    text = toupper(substr($2, 1, length($2) - 1)); length_ = 0
-    for (i = 1; i <= length(text); i++) { length_ = length_ * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
-    start = 0; text = toupper(substr($1, 6))
-    for (i = 1; i <= length(text); i++) { start = start * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1 }
-    if (start + length_ > end) end = start + length_
-  }
-  END {
-    # sort by address (insertion sort: a few hundred symbols at most)
-    for (i = 2; i <= count; i++) { a = at[i]; o = object[i]; j = i - 1
-      while (j > 0 && at[j] > a) { at[j + 1] = at[j]; object[j + 1] = object[j]; j-- }
-      at[j + 1] = a; object[j + 1] = o }
-    for (i = 1; i <= count; i++) {
-      next_ = (i < count) ? at[i + 1] : end
-      if (next_ > at[i]) bytes[object[i]] += next_ - at[i]
-    }
-    engine = bytes["PrintLibInternal.cpp.obj"] + bytes["PrintConversions.cpp.obj"]
-    if (engine == 0 && bytes["StatusTexts.cpp.obj"] == 0) { print "  not available yet: the format engine is not linked into the image"; exit }
-    printf "  engine (PrintLibInternal, PrintConversions): %d bytes\n", engine
-    printf "  status texts (StatusTexts): %d bytes\n", bytes["StatusTexts.cpp.obj"]
-  }' "$map"
+# Where the shipped image's bytes go, by unit, from its link map. The format
+# engine's own figure (what its entry points reach) is the benchmark's, below.
+section "QelVersionPei.efi by unit (code and constant data, from the link map)"
+python3 Tools/map-sizes.py "$map" | sort -t$'\t' -k2,2nr | awk -F'\t' '{ printf "  %-28s %6d code %6d data\n", $1, $2, $3 }'
 
 # Static worst case: frame sizes from the .su files, edges from the call and
 # jump relocations of the objects, walked from ModuleEntry. Each level adds
@@ -167,9 +137,9 @@ for target in qel-board-default qel-board-i386; do
   has_target "$target" && runner=$target && break
 done
 if [[ -n $runner ]] && cmake --build "$host" --target "$runner" -j "$jobs" >/dev/null && [[ -x $host/Tools/qel-board ]]; then
-  board=$("$host/Tools/qel-board" 2>&1 | grep -i 'stack')
+  board=$("$host/Tools/qel-board" 2>&1 | sed -n 's/^ *Stack *//p')
   if [[ -n $board ]]; then
-    sed 's/^/  board runner: /' <<<"$board"
+    echo "  stack high-water mark of a default boot on the board, host build (module and seam calls): $board"
   else
     missing "stack high-water mark on the board (qel-board prints no stack line)"
   fi

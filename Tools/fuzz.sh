@@ -6,10 +6,11 @@
 # folder is build/fuzz unless QEL_FUZZ_BUILD names another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source Tools/common.sh
 seconds=${1:-60}
 build=${QEL_FUZZ_BUILD:-build/fuzz}
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+cmake --build "$build" -j "$(qel_jobs)" >/dev/null
 mkdir -p "$build/findings"
 findings=$(cd "$build/findings" && pwd)
 work=$(mktemp -d)

@@ -4,5 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash Tools/setup.sh
-bash Tools/build.sh firmware host >/dev/null
+# The build shows its progress on stderr, so the output is the report alone.
+bash Tools/build.sh firmware host >&2
 exec build/host/Tools/qel-board "$@"

@@ -56,7 +56,7 @@ printf '%-24s %10d %10d %8s\n' "whole workload" "$total_engine" "$total_libc" \
 fi
 [[ $parts == *sizes* ]] || exit 0
 
-objects=$firmware/CMakeFiles/QelFirmwareObjects.dir
+objects=$firmware/CMakeFiles/QelDefaultObjects.dir
 if [[ ! -d $objects ]]; then
   echo "== no firmware build in $firmware: sizes skipped"
   exit 0
