@@ -1,13 +1,34 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target for a bounded time (seconds
-# per target, default 60) on a fresh corpus in a temporary directory, with the
-# dictionary Tests/Fuzz/<Target>.dict when there is one.
+# Builds the fuzz preset and runs every fuzz target on a fresh corpus in a
+# temporary directory, with the dictionary Tests/Fuzz/<Target>.dict when there
+# is one. Two ways:
+#
+#   fuzz.sh [SECONDS]                     each target for SECONDS (default 60), one
+#                                         after the other: what CI runs
+#   fuzz.sh --runs N [--engine-runs M]    a campaign: each target for N executions
+#                                         (PrintLibFuzz for M, default N), QEL_JOBS
+#                                         targets side by side; a line per target
+#                                         with executions, rate, coverage, findings
+#
 # Fails on any finding; the reproducer is kept in <build>/findings. The build
 # folder is build/fuzz unless QEL_FUZZ_BUILD names another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source Tools/common.sh
-seconds=${1:-60}
+usage() { sed -n '5,11p' "$0" | cut -c3- >&2; exit 2; }
+seconds=60
+runs=""
+engine_runs=""
+while (($#)); do
+  case $1 in
+    --runs) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; runs=$2; shift 2 ;;
+    --engine-runs) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; engine_runs=$2; shift 2 ;;
+    -h|--help) usage ;;
+    *) [[ $1 =~ ^[0-9]+$ ]] || usage; seconds=$1; shift ;;
+  esac
+done
+[[ -z $engine_runs || -n $runs ]] || usage
+
 build=${QEL_FUZZ_BUILD:-build/fuzz}
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$(qel_jobs)" >/dev/null
@@ -37,28 +58,69 @@ runtime_fault() {
   rm -f "$artifact"
 }
 
-status=0
-for entry in "$build"/FuzzTargets/*; do
-  [[ -f $entry ]] || continue
-  name=$(basename "$entry")
+# run_target NAME LIMIT...: one target under its limit (-max_total_time or
+# -runs); writes $work/NAME.summary and returns 1 on a finding.
+run_target() {
+  local name=$1 entry command options started outer
+  shift
+  entry=$build/FuzzTargets/$name
   read -r -a command <"$entry"
-  corpus=$work/$name
-  mkdir -p "$corpus"
+  mkdir -p "$work/$name.corpus"
   options=()
   [[ -f Tests/Fuzz/$name.dict ]] && options=(-dict="Tests/Fuzz/$name.dict")
-  echo "== $name: ${seconds} s"
   # The outer limit ends a run whose own clock stops (seen once, before the
-  # quarantine was made small); running into it counts as a finding.
-  if timeout --kill-after=10 $((seconds * 2 + 120)) "${command[@]}" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
-      -artifact_prefix="$findings/$name-" "${options[@]}" "$corpus" >"$work/$name.log" 2>&1; then
-    grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "$work/$name.log" || true
+  # quarantine was made small); running into it counts as a finding. A
+  # campaign's runs have no clock of their own: a day at most.
+  outer=$((seconds * 2 + 120))
+  [[ -z $runs ]] || outer=86400
+  started=$(date +%s)
+  if timeout --kill-after=10 "$outer" "${command[@]}" "$@" -timeout=25 -print_final_stats=1 \
+      -artifact_prefix="$findings/$name-" "${options[@]}" "$work/$name.corpus" >"$work/$name.log" 2>&1; then
+    verdict="findings: none"
   elif runtime_fault "$name" "${command[@]}"; then
-    grep -E '^stat::number_of_executed_units' "$work/$name.log" || true
-    echo "== $name: the sanitizer runtime failed inside the emulator; its input passes when run again, so it is no finding"
+    verdict="findings: none (the sanitizer runtime failed inside the emulator; its input passes when run again)"
   else
-    status=1
-    tail -n 40 "$work/$name.log"
-    echo "== $name: FINDING (reproducer in $findings)"
+    verdict="FINDING (reproducer in $findings)"
   fi
+  local executed rate coverage elapsed
+  executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/$name.log" | tail -n 1)
+  coverage=$(grep -o 'cov: [0-9]*' "$work/$name.log" | tail -n 1 | awk '{print $2}')
+  elapsed=$(($(date +%s) - started))
+  printf '%s: %s executions in %d s (%s per second), coverage %s edges, corpus %s inputs; %s\n' "$name" \
+    "${executed:-?}" "$elapsed" "${rate:-?}" "${coverage:-?}" "$(ls "$work/$name.corpus" | wc -l)" "$verdict" \
+    >"$work/$name.summary"
+  [[ $verdict == findings:* ]]
+}
+
+targets=()
+for entry in "$build"/FuzzTargets/*; do
+  [[ -f $entry ]] && targets+=("$(basename "$entry")")
+done
+
+status=0
+if [[ -z $runs ]]; then
+  for name in "${targets[@]}"; do
+    echo "== $name: ${seconds} s"
+    run_target "$name" -max_total_time="$seconds" || { status=1; tail -n 40 "$work/$name.log"; }
+    cat "$work/$name.summary"
+  done
+  exit $status
+fi
+
+echo "== campaign: $runs executions per target (PrintLibFuzz: ${engine_runs:-$runs}), $(qel_jobs) side by side"
+pids=()
+for name in "${targets[@]}"; do
+  limit=$runs
+  [[ $name == PrintLibFuzz && -n $engine_runs ]] && limit=$engine_runs
+  while (($(jobs -rp | wc -l) >= $(qel_jobs))); do
+    wait -n || true
+  done
+  run_target "$name" -runs="$limit" &
+  pids+=($!)
+done
+for index in "${!pids[@]}"; do
+  wait "${pids[$index]}" || { status=1; tail -n 40 "$work/${targets[$index]}.log"; }
+  cat "$work/${targets[$index]}.summary"
 done
 exit $status
