@@ -28,11 +28,11 @@ inline constexpr UINTN CallerBits = WideOutput | WideFormat | MeasureOnly;
 
 // Buffer and Format are byte or CHAR16 strings as the options say; BufferSize
 // counts characters of the output width. ArgumentList walks 4-byte slots; a
-// non-null SecondList is read instead of it. Returns the characters written,
+// non-null OverrideList is read instead of it. Returns the characters written,
 // without the terminator (with MeasureOnly: the characters the output needs,
 // saturated at 0xFFFFFFFF).
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
-                   const UINT32* SecondList);
+                   const UINT32* OverrideList);
 UINTN FormatToBuffer(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, ...);
 UINTN AsciiFormatList(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, va_list Arguments);
 UINTN AsciiFormat(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, ...);

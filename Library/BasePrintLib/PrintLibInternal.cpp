@@ -262,7 +262,7 @@ CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
 }
 
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
-                   const UINT32* SecondList) {
+                   const UINT32* OverrideList) {
   using namespace PrintFlags;
   const bool Measuring = (Flags & MeasureOnly) != 0;
   if (Measuring) {
@@ -311,7 +311,7 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   const auto* FormatText = Format != nullptr ? static_cast<const UINT8*>(Format) : EmptyFormat;
 
   FormatCursor Cursor(FormatText, WideFormatText ? 2 : 1);
-  ArgSlots Arguments(SecondList != nullptr ? SecondList : ArgumentList);
+  ArgSlots Arguments(OverrideList != nullptr ? OverrideList : ArgumentList);
   OutputWriter Out(Start, End, CharacterSize, Start != nullptr && !Measuring);
   CHAR8 ScratchText[ScratchTextLength];
 
