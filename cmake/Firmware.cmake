@@ -74,5 +74,50 @@ foreach(Variant IN LISTS ImageVariants)
 endforeach()
 qel_variant_image(Default QEL_IMAGE QelImageTarget)
 
+# Packaging: each image as a PEIM firmware file (.ffs, the PE32 as linked) and
+# in a firmware volume (.fv) with the PE32 rebased to where the volume puts it
+# in flash. The rebased image and its address are kept beside the volume for
+# the checks and the debugger.
+include(cmake/FlashLayout.cmake)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(QEL_PACK "${PROJECT_SOURCE_DIR}/cmake/qel_pack.py")
+get_property(QEL_MODULE_FILE_GUID GLOBAL PROPERTY QEL_MODULE_QelVersionPei_FILE_GUID)
+get_property(QEL_MODULE_VERSION GLOBAL PROPERTY QEL_MODULE_QelVersionPei_VERSION)
+
+# qel_package(Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget):
+# Prefix.ffs, Prefix.fv, Prefix.rebased.efi and Prefix.rebase (the address).
+function(qel_package Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget)
+  add_custom_command(
+    OUTPUT "${Prefix}.ffs" "${Prefix}.fv" "${Prefix}.rebased.efi" "${Prefix}.rebase"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --pe32 "${Image}" --ui ${UiName}
+            --version ${Version} -o "${Prefix}.ffs"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE}
+            --ffs "${Prefix}.ffs" --rebased-pe32 "${Prefix}.rebased.efi" --rebase-address "${Prefix}.rebase"
+            -o "${Prefix}.fv"
+    DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
+    COMMENT "Packing ${Prefix}.ffs and .fv")
+  add_custom_target(${Target} ALL DEPENDS "${Prefix}.fv")
+  set(${OutVolume} "${Prefix}.fv" PARENT_SCOPE)
+  set(${OutTarget} ${Target} PARENT_SCOPE)
+endfunction()
+
+# qel_variant_package(Variant OutVolume OutTarget): the module's file and
+# volume for a variant, QelVersionPei.ffs/.fv for the shipped settings.
+function(qel_variant_package Variant OutVolume OutTarget)
+  qel_variant_image(${Variant} Image ImageTarget)
+  string(REGEX REPLACE "\\.efi$" "" Prefix "${Image}")
+  set(Target ${ImageTarget}Package)
+  if(NOT TARGET ${Target})
+    qel_package(${Target} "${Image}" ${ImageTarget} ${QEL_MODULE_FILE_GUID} QelVersionPei ${QEL_MODULE_VERSION}
+                "${Prefix}" Volume VolumeTarget)
+  endif()
+  set(${OutVolume} "${Prefix}.fv" PARENT_SCOPE)
+  set(${OutTarget} ${Target} PARENT_SCOPE)
+endfunction()
+
+foreach(Variant IN LISTS ImageVariants)
+  qel_variant_package(${Variant} Volume Target)
+endforeach()
+
 # The QEMU stand-in PEI Foundation that boots the images as a multiboot kernel.
 add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")
