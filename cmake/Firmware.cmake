@@ -119,5 +119,5 @@ foreach(Variant IN LISTS ImageVariants)
   qel_variant_package(${Variant} Volume Target)
 endforeach()
 
-# The QEMU stand-in PEI Foundation that boots the images as a multiboot kernel.
+# The PEI core and the flash images that QEMU boots with -bios.
 add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")

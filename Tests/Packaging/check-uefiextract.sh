@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # An independent reading of the packaging: UEFIExtract (uefitool-cli) parses
-# the module's volume. Its exit status is 0 whatever it
+# the module's volume and the flash image. Its exit status is 0 whatever it
 # finds, so its printed lines are read: no checksum or structure error, the
 # module's file found by its GUID, and the PE32 body it extracts identical to
 # the rebased image that the build produced.
@@ -48,4 +48,5 @@ check() {
 }
 
 check QelVersionPei.fv "not a single Volume Top File is found"
+check QelVersion.fd "^$"
 exit $status
