@@ -5,4 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash Tools/setup.sh
 bash Tools/build.sh firmware host >/dev/null
+# The packaged module: what an integrator takes, and the flash image QEMU boots.
+for artifact in QelVersionPei.ffs QelVersionPei.fv QelVersion.fd; do
+  printf 'run.sh: build/firmware/%-18s %7d bytes\n' "$artifact" "$(stat -c %s "build/firmware/$artifact")" >&2
+done
+echo "run.sh: QelVersionPei.fv runs its PE32 in place at $(cat build/firmware/QelVersionPei.rebase)" >&2
 exec build/host/Tools/qel-board "$@"

@@ -6,6 +6,10 @@
                    [--rebased-pe32 OUT.efi] -o VOLUME.fv
   qel_pack.py fd   --base ADDRESS --size BYTES --fv ADDRESS=VOLUME.fv... -o FLASH.fd
   qel_pack.py show IMAGE                 lists the volumes, files and sections of an image
+  qel_pack.py debug-offset --base ADDRESS IMAGE DEBUG_IMAGE
+                                         checks that DEBUG_IMAGE (the same objects linked with
+                                         DWARF) holds IMAGE's code, and prints where a debugger
+                                         loads it when IMAGE runs at ADDRESS
 
 A firmware file (.ffs) carries its PE32 as linked (base 0) and its state bits
 as set bits; a volume (.fv) rebases every PE32 to the flash address of its
@@ -276,6 +280,36 @@ def rebase(image, new_base):
     return bytes(image)
 
 
+def text_section(image):
+    """(RVA, bytes in memory) of the image's .text section."""
+    pe, optional = pe_offsets(image)
+    count, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
+    for index in range(count):
+        header = optional + optional_size + 40 * index
+        if image[header:header + 8].rstrip(b"\0") == b".text":
+            size, rva, raw_size, raw = struct.unpack_from("<IIII", image, header + 8)
+            return rva, image[raw:raw + min(size, raw_size)]
+    raise PackError("the image has no .text section")
+
+
+def debug_offset(image, debug_image, base):
+    """The debug twin has a larger header (its DWARF sections are listed
+    there), so its .text starts later; the code must be the same once both
+    are rebased so that their .text sections coincide. Returns the address at
+    which to load the twin's symbols."""
+    shipped_rva, _ = text_section(image)
+    debug_rva, _ = text_section(debug_image)
+    delta = debug_rva - shipped_rva
+    _, shipped = text_section(rebase(image, base))
+    _, debug = text_section(rebase(debug_image, (base - delta) % FOUR_GIB))
+    if debug[:len(shipped)] != shipped:
+        raise PackError("the debug image's code differs from the image's")
+    entries = [struct.unpack_from("<I", each, pe_offsets(each)[1] + 16)[0] for each in (image, debug_image)]
+    if entries[1] - entries[0] != delta:
+        raise PackError("the debug image's entry point differs from the image's")
+    return (base - delta) % FOUR_GIB
+
+
 # ---------------------------------------------------------------- volumes
 
 def volume_header(size, block_size, alignment_log2, erase_polarity=1):
@@ -463,6 +497,10 @@ def main(arguments):
     show = commands.add_parser("show", help="list what an image holds")
     show.add_argument("image")
     show.add_argument("--base", type=parse_number, default=0)
+    offset = commands.add_parser("debug-offset", help="where a debugger loads the debug twin's symbols")
+    offset.add_argument("--base", type=parse_number, required=True, help="where the image runs")
+    offset.add_argument("image")
+    offset.add_argument("debug_image")
     options = parser.parse_args(arguments)
 
     try:
@@ -490,6 +528,8 @@ def main(arguments):
                 address, _, path = item.partition("=")
                 volumes.append((parse_number(address), read(path)))
             write(options.output, flash_image(options.base, options.size, volumes))
+        elif options.command == "debug-offset":
+            print("0x%08X" % debug_offset(read(options.image), read(options.debug_image), options.base))
         else:
             print("\n".join(describe(read(options.image), options.base)))
     except (PackError, OSError) as error:

@@ -89,13 +89,16 @@ def damaged_volumes(image, base):
     fix_volume_checksum(volume)
     cases["file-truncated"] = volume[:0x1000]
 
-    # The file's size is 64 bytes short of its sections; both checksums agree.
+    # The file's size is 64 bytes short of its sections; both checksums agree,
+    # and the cut-off bytes are erased, so the walk goes on into free space.
     volume = volume_with(good)
     offset = peim_offset(volume)
-    size = qel_pack.file_size(volume[offset:offset + 24]) - 64
+    full = qel_pack.file_size(volume[offset:offset + 24])
+    size = full - 64
     volume[offset + 20:offset + 23] = size.to_bytes(3, "little")
     fix_header_checksum(volume, offset)
     volume[offset + 17] = qel_pack.checksum8(volume[offset + 24:offset + size])
+    volume[offset + size:offset + full] = b"\xff" * (full - size)
     cases["file-section-overrun"] = volume
 
     cases["peim-without-pe32"] = volume_with(second_peim(image, pe32=False))
