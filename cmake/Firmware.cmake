@@ -5,9 +5,12 @@ get_property(FirmwareUnits GLOBAL PROPERTY QEL_MODULE_QelVersionPei_FIRMWARE_UNI
 get_property(ModuleIncludes GLOBAL PROPERTY QEL_MODULE_QelVersionPei_INCLUDES)
 
 # The image is optimised for size whatever the build type: the flags here
-# define it, so that every build of it is the same image.
+# define it, so that every build of it is the same image. The objects carry
+# DWARF, which the shipped link drops (the image is the same byte for byte as
+# without it) and the debug link keeps. Calls stay calls rather than jumps, so
+# that a debugger's backtrace shows every step from ModuleEntry down.
 set(QEL_FIRMWARE_COMPILE_OPTIONS
-  -Os -ffreestanding -fno-builtin -nostdlib -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -Os -gdwarf -mllvm -dwarf-linkage-names=Abstract -fno-optimize-sibling-calls -fno-omit-frame-pointer -ffreestanding -fno-builtin -nostdlib -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-stack-protector -mno-stack-arg-probe -mno-sse -mno-mmx -mno-80387
   -fno-unwind-tables -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
@@ -24,17 +27,30 @@ set(QEL_FIRMWARE_LINK_OPTIONS
   /nodefaultlib /dll /base:0 /driver /align:32 /filealign:32 /opt:ref /opt:icf
   /merge:.rdata=.text /safeseh:no /debug:none /timestamp:0)
 
+# The debug image: the same objects linked with DWARF kept in sections of its
+# own. Its longer section table moves .text back by a few bytes, so the
+# packing tool checks that the code is the same and tells a debugger where to
+# load its symbols (qel_pack.py debug-offset).
+list(TRANSFORM QEL_FIRMWARE_LINK_OPTIONS REPLACE "^/debug:none$" "/debug:dwarf" OUTPUT_VARIABLE QEL_DEBUG_LINK_OPTIONS)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(QEL_PACK "${PROJECT_SOURCE_DIR}/cmake/qel_pack.py")
+
 # qel_link_image(ImageTarget Image ObjectTarget): links the objects into a
-# checked PE32 image with a map beside it.
+# checked PE32 image with a map beside it, and into Image's .debug.efi twin,
+# whose code and data must be the shipped image's own.
 function(qel_link_image ImageTarget Image ObjectTarget)
   string(REGEX REPLACE "\\.efi$" ".map" Map "${Image}")
+  string(REGEX REPLACE "\\.efi$" ".debug.efi" DebugImage "${Image}")
   add_custom_command(
-    OUTPUT "${Image}"
+    OUTPUT "${Image}" "${DebugImage}"
     COMMAND lld-link ${QEL_FIRMWARE_LINK_OPTIONS} "/map:${Map}" "/out:${Image}" $<TARGET_OBJECTS:${ObjectTarget}>
     COMMAND bash "${PROJECT_SOURCE_DIR}/Tools/check-image.sh" "${Image}"
-    DEPENDS ${ObjectTarget} $<TARGET_OBJECTS:${ObjectTarget}> "${PROJECT_SOURCE_DIR}/Tools/check-image.sh"
+    COMMAND lld-link ${QEL_DEBUG_LINK_OPTIONS} "/out:${DebugImage}" $<TARGET_OBJECTS:${ObjectTarget}>
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" debug-offset --base 0x400000 "${Image}" "${DebugImage}" > /dev/null
+    DEPENDS ${ObjectTarget} $<TARGET_OBJECTS:${ObjectTarget}> "${PROJECT_SOURCE_DIR}/Tools/check-image.sh" "${QEL_PACK}"
     COMMAND_EXPAND_LISTS
-    COMMENT "Linking and checking ${Image}")
+    COMMENT "Linking and checking ${Image} and its debug twin")
   add_custom_target(${ImageTarget} ALL DEPENDS "${Image}")
 endfunction()
 
@@ -74,5 +90,48 @@ foreach(Variant IN LISTS ImageVariants)
 endforeach()
 qel_variant_image(Default QEL_IMAGE QelImageTarget)
 
-# The QEMU stand-in PEI Foundation that boots the images as a multiboot kernel.
+# Packaging: each image as a PEIM firmware file (.ffs, the PE32 as linked) and
+# in a firmware volume (.fv) with the PE32 rebased to where the volume puts it
+# in flash. The rebased image and its address are kept beside the volume for
+# the checks and the debugger.
+include(cmake/FlashLayout.cmake)
+get_property(QEL_MODULE_FILE_GUID GLOBAL PROPERTY QEL_MODULE_QelVersionPei_FILE_GUID)
+get_property(QEL_MODULE_VERSION GLOBAL PROPERTY QEL_MODULE_QelVersionPei_VERSION)
+
+# qel_package(Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget):
+# Prefix.ffs, Prefix.fv, Prefix.rebased.efi and Prefix.rebase (the address).
+function(qel_package Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget)
+  add_custom_command(
+    OUTPUT "${Prefix}.ffs" "${Prefix}.fv" "${Prefix}.rebased.efi" "${Prefix}.rebase"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --pe32 "${Image}" --ui ${UiName}
+            --version ${Version} -o "${Prefix}.ffs"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE}
+            --ffs "${Prefix}.ffs" --rebased-pe32 "${Prefix}.rebased.efi" --rebase-address "${Prefix}.rebase"
+            -o "${Prefix}.fv"
+    DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
+    COMMENT "Packing ${Prefix}.ffs and .fv")
+  add_custom_target(${Target} ALL DEPENDS "${Prefix}.fv")
+  set(${OutVolume} "${Prefix}.fv" PARENT_SCOPE)
+  set(${OutTarget} ${Target} PARENT_SCOPE)
+endfunction()
+
+# qel_variant_package(Variant OutVolume OutTarget): the module's file and
+# volume for a variant, QelVersionPei.ffs/.fv for the shipped settings.
+function(qel_variant_package Variant OutVolume OutTarget)
+  qel_variant_image(${Variant} Image ImageTarget)
+  string(REGEX REPLACE "\\.efi$" "" Prefix "${Image}")
+  set(Target ${ImageTarget}Package)
+  if(NOT TARGET ${Target})
+    qel_package(${Target} "${Image}" ${ImageTarget} ${QEL_MODULE_FILE_GUID} QelVersionPei ${QEL_MODULE_VERSION}
+                "${Prefix}" Volume VolumeTarget)
+  endif()
+  set(${OutVolume} "${Prefix}.fv" PARENT_SCOPE)
+  set(${OutTarget} ${Target} PARENT_SCOPE)
+endfunction()
+
+foreach(Variant IN LISTS ImageVariants)
+  qel_variant_package(${Variant} Volume Target)
+endforeach()
+
+# The PEI core and the flash images that QEMU boots with -bios.
 add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")

@@ -15,10 +15,16 @@ function(qel_library Name)
   set_property(GLOBAL PROPERTY QEL_LIBRARY_${Name}_CONSTRUCTOR "${Arg_CONSTRUCTOR}")
 endfunction()
 
-# qel_module(Name ENTRY_POINT Routine SOURCES a.cpp ... LIBRARIES Lib ...)
+# qel_module(Name FILE_GUID Guid VERSION Text ENTRY_POINT Routine SOURCES a.cpp ... LIBRARIES Lib ...)
 # Generates AutoGen.cpp: the constructor list in library order, then the entry.
 function(qel_module Name)
-  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "ENTRY_POINT" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "FILE_GUID;VERSION;ENTRY_POINT" "SOURCES;LIBRARIES")
+  set(Hex4 "[0-9A-F][0-9A-F][0-9A-F][0-9A-F]")
+  if(NOT Arg_FILE_GUID MATCHES "^${Hex4}${Hex4}-${Hex4}-${Hex4}-${Hex4}-${Hex4}${Hex4}${Hex4}$" OR NOT Arg_VERSION)
+    message(FATAL_ERROR "module ${Name} needs a FILE_GUID (upper-case registry format) and a VERSION")
+  endif()
+  set_property(GLOBAL PROPERTY QEL_MODULE_${Name}_FILE_GUID ${Arg_FILE_GUID})
+  set_property(GLOBAL PROPERTY QEL_MODULE_${Name}_VERSION ${Arg_VERSION})
   list(TRANSFORM Arg_SOURCES PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
   set(QEL_AUTOGEN_ENTRY_POINT ${Arg_ENTRY_POINT})
   set(QEL_AUTOGEN_DECLARATIONS

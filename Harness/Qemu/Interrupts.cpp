@@ -2,7 +2,7 @@
 #include "Interrupts.h"
 
 #include "Instructions.h"
-#include "Kernel.h"
+#include "Core.h"
 #include "ModuleStack.h"
 #include "Report.h"
 #include "TaskState.h"
@@ -13,7 +13,7 @@ UINT32 BreakpointInterruptedStack;
 }
 
 namespace {
-constexpr UINT16 KernelCodeSelector = 0x08;
+constexpr UINT16 CoreCodeSelector = 0x08;
 constexpr UINT8 InterruptGate = 0x8E;  // present, ring 0, 32-bit, interrupts masked
 constexpr UINT8 TrapGate = 0x8F;       // present, ring 0, 32-bit, interrupt flag kept
 constexpr UINT8 TaskGate = 0x85;       // present, ring 0, switches to the task in Selector
@@ -52,7 +52,7 @@ UINT32 BreakpointReturns[RecordedBreakpoints];
 const LoadedImage* Watched;
 
 Gate MakeGate(UINT32 Handler, UINT8 Type) {
-  return {static_cast<UINT16>(Handler), KernelCodeSelector, 0, Type, static_cast<UINT16>(Handler >> 16)};
+  return {static_cast<UINT16>(Handler), CoreCodeSelector, 0, Type, static_cast<UINT16>(Handler >> 16)};
 }
 
 void ClassifyPageFault(UINT32 Address, UINT32 ErrorCode) {

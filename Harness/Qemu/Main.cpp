@@ -1,11 +1,13 @@
-// The run: load the image, set the scenario up, call the entry point on the
-// painted stack, then check and report what the module left behind.
+// The PEI core's run: read the scenario, find the firmware volumes in flash,
+// dispatch every PEIM whose dependency expression holds, in place, then check
+// and report what the module left behind.
+#include "Core.h"
+#include "FirmwareVolume.h"
+#include "InPlace.h"
 #include "Interrupts.h"
-#include "Kernel.h"
 #include "ModuleStack.h"
 #include "NativeServices.h"
 #include "Paging.h"
-#include "PeLoader.h"
 #include "Platform.h"
 #include "Ppi/VersionString.h"
 #include "Report.h"
@@ -13,20 +15,14 @@
 #include "TaskState.h"
 
 extern "C" {
-extern const UINT8 ModuleImage[];
-extern const UINT8 ModuleImageEnd[];
-extern const CHAR8 ModuleImageName[];
-extern const UINT8 KernelLast[];
-UINT8 KernelStack[16384];
+UINT8 CoreStack[16384];
 ModuleCallState ModuleCall;
 }
 
 namespace {
-constexpr UINT32 MultibootLoaderMagic = 0x2BADB002;
-constexpr UINT32 MultibootInfoHasCommandLine = 0x4;
-constexpr UINT32 MultibootInfoCommandLineField = 4;  // in 32-bit words
-constexpr UINT32 LoadAddress = 0x00400000;           // the image base is 0, so every fix-up counts
-constexpr UINT32 FileHandle = 0x0F11E000;            // passed through by the module, never used
+constexpr UINT32 FlashBase = QEL_FLASH_BASE;  // the flash reaches up to 4 GiB
+constexpr UINT32 VolumeScanStep = 4096;       // volumes start on block boundaries
+constexpr UINT32 MaxPeims = 32;
 constexpr UINT32 EflagsInterrupt = 0x200;
 constexpr UINT32 EflagsDirection = 0x400;
 constexpr UINT32 ArgumentBytes = 8;  // FileHandle and PeiServices, popped by the caller
@@ -36,9 +32,21 @@ constexpr UINT32 RecordBytes = 8;
 constexpr UINT32 DescriptorBytes = 12;
 constexpr UINT32 DescriptorFlags = EFI_PEI_PPI_DESCRIPTOR_PPI | EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST;
 
-CHAR8 CommandLine[512];
-LoadedImage Image;
+// A PEIM found in a sound file, waiting for its dependencies.
+struct Peim {
+  Ffs::File File;
+  bool Done;
+};
+
 constinit Pei::NativeServices Foundation{Pei::NativeServices::NotStartedYet{}};
+Peim Peims[MaxPeims];
+UINT32 PeimCount;
+// The run's checks are about the module dispatched last (each flash image
+// carries one module that runs).
+LoadedImage Image;
+EFI_STATUS ModuleStatus;
+UINT32 ImageChecksum;
+UINT32 Dispatched;
 bool Passed = true;
 
 void Fail(const CHAR8* What) {
@@ -48,25 +56,7 @@ void Fail(const CHAR8* What) {
   Passed = false;
 }
 
-void CopyCommandLine(UINT32 Magic, UINT32 InfoAddress) {
-  if (Magic != MultibootLoaderMagic) {
-    Report::Text("fault: not started by a multiboot loader\n");
-    Finish(false);
-  }
-  const UINT32* Info = reinterpret_cast<const UINT32*>(InfoAddress);
-  if ((Info[0] & MultibootInfoHasCommandLine) == 0) {
-    return;
-  }
-  const CHAR8* Source = reinterpret_cast<const CHAR8*>(Info[MultibootInfoCommandLineField]);
-  UINT32 Index = 0;
-  while (Index + 1 < sizeof(CommandLine) && Source[Index] != 0) {
-    CommandLine[Index] = Source[Index];
-    ++Index;
-  }
-  CommandLine[Index] = 0;
-}
-
-// FNV-1a over the loaded image, to prove it unchanged even where no page
+// FNV-1a over the image in flash, to prove it unchanged even where no page
 // fault could tell (a write through an alias, for example).
 UINT32 Checksum() {
   UINT32 Hash = 0x811C9DC5;
@@ -84,35 +74,6 @@ bool SameText(const CHAR8* Text, const CHAR8* Expected, UINT32 Size) {
     }
   }
   return true;
-}
-
-void LoadModule() {
-  const UINT32 FileSize = static_cast<UINT32>(ModuleImageEnd - ModuleImage);
-  if (reinterpret_cast<UINT32>(KernelLast) > LoadAddress) {
-    Report::Text("fault: the harness overlaps the load address\n");
-    Finish(false);
-  }
-  if (const CHAR8* Refused = LoadImage(ModuleImage, FileSize, LoadAddress, Image)) {
-    Report::Text("image: refused: ");
-    Report::Text(Refused);
-    Report::Text("\n");
-    Finish(false);
-  }
-  Report::Text("info: image ");
-  Report::Text(ModuleImageName);
-  Report::Text(", ");
-  Report::Decimal(FileSize);
-  Report::Text(" bytes, base ");
-  Report::Hex(Image.PreferredBase, 8);
-  Report::Text(", loaded at ");
-  Report::Hex(Image.Address, 8);
-  Report::Text(" read-only, entry RVA ");
-  Report::Hex(Image.Entry - Image.Address, 8);
-  Report::Text(", ");
-  Report::Decimal(Image.Relocations);
-  Report::Text(" relocations applied\n");
-  Paging::Protect(Image.Address, Image.Size, Paging::Access::ReadOnly);
-  WatchImage(&Image);
 }
 
 void CheckCallingConvention(UINT32 StackTop) {
@@ -136,21 +97,6 @@ void CheckCallingConvention(UINT32 StackTop) {
   Report::Text(StackRestored ? ", esp restored" : ", esp moved");
   Report::Text((ModuleCall.Eflags & EflagsDirection) == 0 ? ", df clear" : ", df set");
   Report::Text((ModuleCall.Eflags & EflagsInterrupt) == 0 ? ", if clear\n" : ", if set\n");
-}
-
-void ReportGuid(const EFI_GUID& Guid) {
-  Report::Hex(Guid.Data1, 8);
-  Report::Text("-");
-  Report::Hex(Guid.Data2, 4);
-  Report::Text("-");
-  Report::Hex(Guid.Data3, 4);
-  Report::Text("-");
-  for (UINT32 Index = 0; Index < 8; ++Index) {
-    if (Index == 2) {
-      Report::Text("-");
-    }
-    Report::Hex(Guid.Data4[Index], 2);
-  }
 }
 
 // The pointer's target when it lies in the image, its value otherwise: the
@@ -191,7 +137,7 @@ void CheckPublishedRecord(EFI_STATUS Status) {
   Report::Text(" guid=");
   const bool GuidInImage = InImage(Image, reinterpret_cast<UINT32>(Descriptor->Guid), sizeof(EFI_GUID));
   if (GuidInImage) {
-    ReportGuid(*Descriptor->Guid);
+    Report::Guid(*Descriptor->Guid);
   } else {
     Report::Text("outside-image");
   }
@@ -258,44 +204,204 @@ void ReportTraps() {
     Report::Text("\n");
   }
 }
+void ReportFile(const CHAR8* Verb, const Ffs::File& Which) {
+  Report::Text(Verb);
+  Report::Text(" file ");
+  Report::Guid(*Which.Name);
+  Report::HexField(" at ", Which.Address, 8);
+}
+
+void SkipFile(const Ffs::File& Which, const CHAR8* Why, const CHAR8* Detail = nullptr) {
+  ReportFile("skip:", Which);
+  Report::Text(": ");
+  Report::Text(Why);
+  if (Detail != nullptr) {
+    Report::Text(": ");
+    Report::Text(Detail);
+  }
+  Report::Text("\n");
+}
+
+// Every file of the volume, up to its free space or to a file that breaks
+// the walk; sound PEIMs join the dispatch list.
+void WalkFiles(const Ffs::Volume& Volume) {
+  UINT32 Offset = Volume.FirstFile;
+  for (;;) {
+    const Ffs::FileStep Step = Ffs::ReadFile(Volume, Offset);
+    if (Step.Kind == Ffs::Step::End) {
+      return;
+    }
+    if (Step.Kind == Ffs::Step::Broken) {
+      Report::HexField("skip: file at ", Volume.Address + Offset, 8);
+      Report::Text(": ");
+      Report::Text(Step.Why);
+      Report::Text("; the rest of the volume is not walked\n");
+      return;
+    }
+    if (Step.Kind == Ffs::Step::Skip && Step.Why != nullptr) {
+      SkipFile(Step.Found, Step.Why);
+    }
+    if (Step.Kind == Ffs::Step::Found && Step.Found.Type == Ffs::FileTypePeim) {
+      if (PeimCount == MaxPeims) {
+        SkipFile(Step.Found, "more PEIMs than the core keeps");
+      } else {
+        Peims[PeimCount++] = {Step.Found, false};
+      }
+    }
+    Offset = Step.Next;
+  }
+}
+
+// Volumes start on block boundaries anywhere in the flash; a bad header is
+// reported and the search goes on at the next block.
+void FindVolumes() {
+  UINT64 Address = FlashBase;
+  while (Address < (1ull << 32)) {
+    const UINT32 At = static_cast<UINT32>(Address);
+    if (!Ffs::HasVolumeSignature(At)) {
+      Address += VolumeScanStep;
+      continue;
+    }
+    Ffs::Volume Volume;
+    if (const CHAR8* Why = Ffs::CheckVolume(At, static_cast<UINT32>((1ull << 32) - Address), Volume)) {
+      Report::HexField("skip: volume at ", At, 8);
+      Report::Text(": ");
+      Report::Text(Why);
+      Report::Text("\n");
+      Address += VolumeScanStep;
+      continue;
+    }
+    Report::HexField("info: volume at ", At, 8);
+    Report::DecimalField(", ", Volume.Length);
+    Report::Text(" bytes\n");
+    WalkFiles(Volume);
+    Address += (Volume.Length + VolumeScanStep - 1) & ~(VolumeScanStep - 1);
+  }
+}
+
+bool PpiInstalled(const EFI_GUID& Guid, void*) {
+  return Foundation.LocatePpi(Guid, 0, nullptr, nullptr) == EFI_SUCCESS;
+}
+
+// The user-interface name as plain text: UCS-2 reduced to ASCII.
+void ReportName(const Ffs::Span& Name) {
+  CHAR8 Text[48] = {};
+  const UINT8* Characters = reinterpret_cast<const UINT8*>(Name.Address);
+  UINT32 Count = 0;
+  for (; Count + 1 < sizeof(Text) && 2 * Count + 1 < Name.Size; ++Count) {
+    const UINT16 Character = static_cast<UINT16>(Characters[2 * Count] | (Characters[2 * Count + 1] << 8));
+    if (Character == 0) {
+      break;
+    }
+    Text[Count] = Character < 0x80 ? static_cast<CHAR8>(Character) : '?';
+  }
+  Report::Quoted(Text, Count);
+}
+
+void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const LoadedImage& Loaded) {
+  ReportFile("dispatch:", Which);
+  if (Sections.Name.Address != 0) {
+    Report::Text(" ");
+    ReportName(Sections.Name);
+  }
+  Report::Text("\n");
+  Report::HexField("info: PE32 at ", Loaded.Address, 8);
+  Report::DecimalField(", ", Loaded.Size);
+  Report::HexField(" bytes, entry ", Loaded.Entry, 8);
+  Report::Text(", run in place from read-only flash\n");
+  Image = Loaded;
+  WatchImage(&Image);
+  ModuleStack::Paint();
+  ImageChecksum = Checksum();
+  ++Dispatched;
+  ModuleStatus = CallModuleEntry(Image.Entry, reinterpret_cast<EFI_PEI_FILE_HANDLE>(Which.Address),
+                                 Foundation.Services(), ModuleStack::Top());
+}
+
+// Decides about one waiting PEIM: true when it is done with (run or refused),
+// false while its dependency expression does not hold.
+bool TryDispatch(const Ffs::File& Which, const Scenario& Setup) {
+  const Ffs::FileSections Sections = Ffs::FindSections(Which);
+  if (Sections.Problem != nullptr) {
+    SkipFile(Which, Sections.Problem);
+    return true;
+  }
+  if (Sections.Pe32.Address == 0) {
+    SkipFile(Which, "a PEIM without a PE32 section");
+    return true;
+  }
+  // A PEIM without a dependency section depends on nothing.
+  if (Sections.Depex.Address != 0) {
+    const Ffs::Evaluation Depex =
+        Ffs::EvaluateDepex(reinterpret_cast<const UINT8*>(Sections.Depex.Address), Sections.Depex.Size,
+                           &PpiInstalled, nullptr);
+    if (Depex.Result == Ffs::Verdict::Malformed) {
+      SkipFile(Which, "its dependency expression is malformed", Depex.Why);
+      return true;
+    }
+    if (Depex.Result == Ffs::Verdict::False) {
+      return false;
+    }
+  }
+  LoadedImage Loaded;
+  if (const CHAR8* Why = CheckImageInPlace(Sections.Pe32.Address, Sections.Pe32.Size, Loaded)) {
+    SkipFile(Which, "its PE32 cannot run in place", Why);
+    return true;
+  }
+  MarkModuleRunStart(Setup);
+  Run(Which, Sections, Loaded);
+  MarkModuleRunEnd(Setup);
+  return true;
+}
+
+// Passes over the waiting PEIMs until one pass dispatches none: a PEIM may
+// depend on a PPI that a later one installs.
+void DispatchPeims(const Scenario& Setup) {
+  for (bool Progress = true; Progress;) {
+    Progress = false;
+    for (UINT32 Index = 0; Index < PeimCount; ++Index) {
+      if (!Peims[Index].Done && TryDispatch(Peims[Index].File, Setup)) {
+        Peims[Index].Done = true;
+        Progress = true;
+      }
+    }
+  }
+  for (UINT32 Index = 0; Index < PeimCount; ++Index) {
+    if (!Peims[Index].Done) {
+      SkipFile(Peims[Index].File, "its dependency expression evaluates FALSE");
+    }
+  }
+}
 }  // namespace
 
-extern "C" void KernelMain(UINT32 Magic, UINT32 InfoAddress) {
-  Report::Text("QelQemuFoundation: stand-in PEI Foundation\n");
-  CopyCommandLine(Magic, InfoAddress);
+extern "C" void CoreMain() {
+  Report::Text("QelPeiCore: PEI core from flash\n");
   InstallTaskStates();
   InstallInterruptTable();
   Scenario Setup;
-  if (const ScenarioError Error = ParseScenario(CommandLine, Setup); Error.Problem != nullptr) {
-    Report::Text("fault: ");
-    Report::Text(Error.Problem);
-    Report::Text(": ");
-    Report::Quoted(Error.Setting, Error.Length);
-    Report::Text("\n");
+  ReadScenario(Setup);
+  DescribeScenario(Setup);
+  Paging::Enable(FlashBase);
+  ArmDoubleFaultTask();
+  Foundation.Start(Pei::NativeServices::DefaultRevision,
+                   {Setup.FailingAllocation, Setup.AllocationStatus, Setup.InstallFails, Setup.InstallStatus});
+  AssignPciResources();
+  PrepareScenario(Setup);
+
+  FindVolumes();
+  DispatchPeims(Setup);
+  if (Dispatched == 0) {
+    Report::Text("fault: no PEIM was dispatched\n");
     Finish(false);
   }
-  DescribeScenario(Setup);
-  Paging::Enable();
-  ArmDoubleFaultTask();
-  LoadModule();
-  const UINT32 ImageChecksum = Checksum();
-  Foundation.Start(Pei::NativeServices::DefaultRevision,
-                   {Setup.FailingAllocation, EFI_OUT_OF_RESOURCES, Setup.InstallFails, Setup.InstallStatus});
-  PrepareScenario(Setup);
-  ModuleStack::Paint();
-
-  MarkModuleRunStart(Setup);
-  const EFI_STATUS Status = CallModuleEntry(Image.Entry, reinterpret_cast<EFI_PEI_FILE_HANDLE>(FileHandle),
-                                            Foundation.Services(), ModuleStack::Top());
-  MarkModuleRunEnd(Setup);
 
   Report::Text("status: ");
-  Report::Hex(Status, 8);
+  Report::Hex(ModuleStatus, 8);
   Report::Text("\n");
-  if (Status != Setup.ExpectedStatus) {
+  if (ModuleStatus != Setup.ExpectedStatus) {
     Fail("the entry point returned another status than expected");
   }
-  CheckPublishedRecord(Status);
+  CheckPublishedRecord(ModuleStatus);
   ReportPool();
   CheckCallingConvention(ModuleStack::Top());
   ReportTraps();
@@ -303,7 +409,7 @@ extern "C" void KernelMain(UINT32 Magic, UINT32 InfoAddress) {
   ReportUart(Uart::Com2);
   ReportPci(Setup);
   if (Checksum() != ImageChecksum) {
-    Fail("the loaded image changed");
+    Fail("the image in flash changed");
   }
   Report::Text("figure stack-high-water-bytes: ");
   Report::Decimal(ModuleStack::HighWaterMark());

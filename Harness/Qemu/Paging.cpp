@@ -8,20 +8,32 @@ constexpr UINT32 TableCount = Paging::MappedBytes >> 22;  // one table maps 4 Mi
 constexpr UINT32 Cr0WriteProtect = 1u << 16;
 constexpr UINT32 Cr0Paging = 1u << 31;
 
+constexpr UINT32 TopTable = 1023;  // the directory entry for 0xFFC00000..0xFFFFFFFF
+
 alignas(4096) UINT32 PageDirectory[1024];
 alignas(4096) UINT32 PageTables[TableCount][1024];
+alignas(4096) UINT32 FlashTable[1024];
 
-UINT32& EntryFor(UINT32 Address) { return PageTables[Address >> 22][(Address >> 12) & 0x3FF]; }
+UINT32& EntryFor(UINT32 Address) {
+  if ((Address >> 22) == TopTable) {
+    return FlashTable[(Address >> 12) & 0x3FF];
+  }
+  return PageTables[Address >> 22][(Address >> 12) & 0x3FF];
+}
 }  // namespace
 
 namespace Paging {
-void Enable() {
+void Enable(UINT32 FlashBase) {
   for (UINT32 Table = 0; Table < TableCount; ++Table) {
     for (UINT32 Index = 0; Index < 1024; ++Index) {
       PageTables[Table][Index] = ((Table << 22) | (Index << 12)) | Present | Writable;
     }
     PageDirectory[Table] = reinterpret_cast<UINT32>(&PageTables[Table][0]) | Present | Writable;
   }
+  for (UINT32 Page = FlashBase & ~(PageSize - 1); Page != 0; Page += PageSize) {
+    EntryFor(Page) = Page | Present;
+  }
+  PageDirectory[TopTable] = reinterpret_cast<UINT32>(FlashTable) | Present | Writable;
   EntryFor(0) = 0;
   UINT32 Cr0;
   __asm__ __volatile__("mov %0, %%cr3" : : "r"(reinterpret_cast<UINT32>(PageDirectory)) : "memory");

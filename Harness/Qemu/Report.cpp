@@ -6,6 +6,7 @@
 namespace {
 constexpr UINT16 DebugConsolePort = 0xE9;
 constexpr UINT16 DebugExitPort = 0xF4;
+constexpr UINT16 Com1Data = 0x3F8;  // the transmit register, usable in the UART's reset state
 constexpr UINT8 PassCode = 0x21;  // QEMU exits with 67
 constexpr UINT8 FailCode = 0x22;  // QEMU exits with 69
 constexpr CHAR8 Digits[] = "0123456789ABCDEF";
@@ -60,6 +61,30 @@ void Quoted(const CHAR8* Source, UINT32 Limit) {
     }
   }
   Put('"');
+}
+void Guid(const EFI_GUID& Guid) {
+  Hex(Guid.Data1, 8);
+  Text("-");
+  Hex(Guid.Data2, 4);
+  Text("-");
+  Hex(Guid.Data3, 4);
+  Text("-");
+  for (UINT32 Index = 0; Index < 8; ++Index) {
+    if (Index == 2) {
+      Text("-");
+    }
+    Hex(Guid.Data4[Index], 2);
+  }
+}
+
+void Both(const CHAR8* Text) {
+  for (const CHAR8* Character = Text; *Character != 0; ++Character) {
+    if (*Character == '\n') {
+      Cpu::Out8(Com1Data, '\r');
+    }
+    Cpu::Out8(Com1Data, static_cast<UINT8>(*Character));
+  }
+  Report::Text(Text);
 }
 }  // namespace Report
 

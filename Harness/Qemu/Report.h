@@ -13,6 +13,9 @@ void DecimalField(const CHAR8* Name, UINT32 Value);
 // Text read from the module's memory: printable characters as they are,
 // anything else as \xNN, at most Limit characters.
 void Quoted(const CHAR8* Source, UINT32 Limit);
+void Guid(const EFI_GUID& Guid);
+// Text for the report channel and for the person at COM1 alike.
+void Both(const CHAR8* Text);
 }  // namespace Report
 
 // Ends the run through isa-debug-exit with the pass or fail code; QEMU's exit

@@ -1,6 +1,7 @@
-// Command-line scenarios and their platform set-up.
+// Scenarios from fw_cfg and their platform set-up.
 #include "Scenario.h"
 
+#include "FwCfg.h"
 #include "Instructions.h"
 #include "Platform.h"
 #include "Report.h"
@@ -31,14 +32,27 @@ bool Same(const CHAR8* Text, const CHAR8* Word, UINT32 Length) {
   return Index == Length && Word[Index] == 0;
 }
 
-// Hexadecimal with at most MaxDigits digits, or decimal when MaxDigits is 0
-// (at most 4 digits).
-bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 MaxDigits, UINT32& Value) {
-  const UINT32 Radix = MaxDigits == 0 ? 10 : 16;
-  if (Length == 0 || Length > (MaxDigits == 0 ? 4 : MaxDigits)) {
+UINT32 Length(const CHAR8* Text) {
+  UINT32 Count = 0;
+  while (Text[Count] != 0) {
+    ++Count;
+  }
+  return Count;
+}
+
+// Decimal, or hexadecimal after 0x, as the board runner takes numbers; at
+// most Most.
+bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 Most, UINT32& Value) {
+  UINT32 Radix = 10;
+  if (Length > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
+    Radix = 16;
+    Text += 2;
+    Length -= 2;
+  }
+  if (Length == 0) {
     return false;
   }
-  Value = 0;
+  UINT64 Number = 0;
   for (UINT32 Index = 0; Index < Length; ++Index) {
     const CHAR8 Character = Text[Index];
     UINT32 Digit;
@@ -51,11 +65,12 @@ bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 MaxDigits, UINT32& Val
     } else {
       return false;
     }
-    if (Digit >= Radix) {
+    Number = Number * Radix + Digit;
+    if (Digit >= Radix || Number > Most) {
       return false;
     }
-    Value = Value * Radix + Digit;
   }
+  Value = static_cast<UINT32>(Number);
   return true;
 }
 
@@ -63,27 +78,33 @@ constexpr const CHAR8* UartWords[] = {"boot", "ready", nullptr};
 constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", nullptr};
 static_assert(PciWords[static_cast<UINT32>(PciState::WindowClosed)] != nullptr, "a word for every PCI state");
 
-// The settings the command line may carry: a number (hexadecimal with at
-// most Digits digits, or decimal when Digits is 0) or one of Words, whose
-// index is stored.
+// The settings a scenario may carry: a number up to Most, or one of Words,
+// whose index is stored.
 struct Setting {
   const CHAR8* Key;
-  UINT32 Digits;
+  UINT32 Most;
   const CHAR8* const* Words;
+  const CHAR8* Expected;
   void (*Store)(Scenario&, UINT32);
 };
 constexpr Setting ScenarioSettings[] = {
-    {"level", 8, nullptr, [](Scenario& S, UINT32 V) { S.Level = V; }},
-    {"baud", 2, nullptr, [](Scenario& S, UINT32 V) { S.Baud = static_cast<UINT8>(V); }},
-    {"uart", 0, UartWords, [](Scenario& S, UINT32 V) { S.Uart = static_cast<UartState>(V); }},
-    {"fail-alloc", 0, nullptr, [](Scenario& S, UINT32 V) { S.FailingAllocation = V; }},
-    {"install-status", 8, nullptr,
+    {"level", 0xFFFFFFFF, nullptr, "a 32-bit number, decimal or 0x-prefixed hexadecimal",
+     [](Scenario& S, UINT32 V) { S.Level = V; }},
+    {"baud", 0xFF, nullptr, "a byte: 0 to 255, decimal or 0x-prefixed hexadecimal",
+     [](Scenario& S, UINT32 V) { S.Baud = static_cast<UINT8>(V); }},
+    {"uart", 0, UartWords, "boot or ready", [](Scenario& S, UINT32 V) { S.Uart = static_cast<UartState>(V); }},
+    {"fail-alloc", 1000, nullptr, "0 (none) to 1000", [](Scenario& S, UINT32 V) { S.FailingAllocation = V; }},
+    {"allocation-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
+     [](Scenario& S, UINT32 V) { S.AllocationStatus = V; }},
+    {"install-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) {
        S.InstallFails = true;
        S.InstallStatus = V;
      }},
-    {"expect-status", 8, nullptr, [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
-    {"pci", 0, PciWords, [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
+    {"expect-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
+     [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
+    {"pci", 0, PciWords, "off, d3, d3-bridge-off, bar-empty or window-closed",
+     [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
 };
 
 bool ParseWord(const CHAR8* Text, UINT32 Length, const CHAR8* const* Words, UINT32& Index) {
@@ -107,46 +128,65 @@ UINT16 DivisorFor(UINT8 Baud) {
 UINT32 SerialBusNumber;
 }  // namespace
 
-ScenarioError ParseScenario(const CHAR8* CommandLine, Scenario& Result) {
-  Result = {};
-  const CHAR8* Cursor = CommandLine;
-  while (*Cursor != 0) {
-    while (*Cursor == ' ') {
-      ++Cursor;
+ScenarioError ApplySetting(const CHAR8* Key, const CHAR8* Value, UINT32 ValueLength, Scenario& Result) {
+  const Setting* Found = nullptr;
+  for (const Setting& Each : ScenarioSettings) {
+    if (Same(Key, Each.Key, Length(Key))) {
+      Found = &Each;
     }
-    const CHAR8* Word = Cursor;
-    const CHAR8* Equals = nullptr;
-    while (*Cursor != 0 && *Cursor != ' ') {
-      if (*Cursor == '=' && Equals == nullptr) {
-        Equals = Cursor;
-      }
-      ++Cursor;
-    }
-    const UINT32 WordLength = static_cast<UINT32>(Cursor - Word);
-    if (Equals == nullptr) {
-      continue;  // the loader puts the kernel's own path first
-    }
-    const UINT32 KeyLength = static_cast<UINT32>(Equals - Word);
-    const CHAR8* Value = Equals + 1;
-    const UINT32 ValueLength = static_cast<UINT32>(Cursor - Value);
-    const Setting* Found = nullptr;
-    for (const Setting& Each : ScenarioSettings) {
-      if (Same(Word, Each.Key, KeyLength)) {
-        Found = &Each;
-      }
-    }
-    if (Found == nullptr) {
-      return {"unknown scenario setting", Word, WordLength};
-    }
-    UINT32 Number = 0;
-    const bool Parsed = Found->Words != nullptr ? ParseWord(Value, ValueLength, Found->Words, Number)
-                                                : ParseNumber(Value, ValueLength, Found->Digits, Number);
-    if (!Parsed) {
-      return {"bad value in scenario setting", Word, WordLength};
-    }
-    Found->Store(Result, Number);
   }
+  if (Found == nullptr) {
+    return {"unknown scenario setting", "level, baud, uart, fail-alloc, allocation-status, install-status, "
+                                        "expect-status or pci"};
+  }
+  UINT32 Number = 0;
+  const bool Parsed = Found->Words != nullptr ? ParseWord(Value, ValueLength, Found->Words, Number)
+                                              : ParseNumber(Value, ValueLength, Found->Most, Number);
+  if (!Parsed) {
+    return {"bad value in scenario setting", Found->Expected};
+  }
+  Found->Store(Result, Number);
   return {};
+}
+
+void ReadScenario(Scenario& Result) {
+  Result = {};
+  Result.AllocationStatus = EFI_OUT_OF_RESOURCES;
+  if (!FwCfg::Present()) {
+    return;
+  }
+  const UINT32 PrefixLength = Length(ScenarioItemPrefix);
+  const UINT32 Count = FwCfg::ItemCount();
+  for (UINT32 Index = 0; Index < Count; ++Index) {
+    const FwCfg::Item Item = FwCfg::ItemAt(Index);
+    if (!Same(Item.Name, ScenarioItemPrefix, PrefixLength)) {
+      continue;
+    }
+    CHAR8 Value[64] = {};
+    UINT32 ValueLength = FwCfg::Read(Item, reinterpret_cast<UINT8*>(Value), sizeof(Value) - 1);
+    // A string item may end with its terminator, a file item with a line end.
+    while (ValueLength > 0 && (Value[ValueLength - 1] == 0 || Value[ValueLength - 1] == '\n' ||
+                               Value[ValueLength - 1] == '\r' || Value[ValueLength - 1] == ' ')) {
+      --ValueLength;
+    }
+    Value[ValueLength] = 0;
+    const ScenarioError Error = Item.Size >= sizeof(Value)
+                                    ? ScenarioError{"scenario setting too long", "at most 63 characters"}
+                                    : ApplySetting(Item.Name + PrefixLength, Value, ValueLength, Result);
+    if (Error.Problem != nullptr) {
+      // Said on COM1 too, so that a person at the terminal sees why the run ends.
+      Report::Both("fault: ");
+      Report::Both(Error.Problem);
+      Report::Both(" ");
+      Report::Both(Item.Name);
+      Report::Both(": \"");
+      Report::Both(Value);
+      Report::Both("\" (");
+      Report::Both(Error.Expected);
+      Report::Both(")\n");
+      Finish(false);
+    }
+  }
 }
 
 void DescribeScenario(const Scenario& Setup) {
@@ -154,6 +194,9 @@ void DescribeScenario(const Scenario& Setup) {
   Report::HexField(" baud=", Setup.Baud, 2);
   Report::Text(Setup.Uart == UartState::Ready ? " uart=ready" : " uart=boot");
   Report::DecimalField(" fail-alloc=", Setup.FailingAllocation);
+  if (Setup.FailingAllocation != 0 && Setup.AllocationStatus != EFI_OUT_OF_RESOURCES) {
+    Report::HexField(" allocation-status=", Setup.AllocationStatus, 8);
+  }
   Report::Text(" install-status=");
   if (Setup.InstallFails) {
     Report::Hex(Setup.InstallStatus, 8);
@@ -252,4 +295,31 @@ void ReportPci(const Scenario& Setup) {
     Report::Text("--");
   }
   Report::Text("\n");
+}
+
+void AssignPciResources() {
+  // Only QEMU's pci-bridge at the listed slot, as its firmware would number
+  // and open it: bus 1 behind it, I/O C000-CFFF, the serial function's BAR at
+  // C000, I/O and memory decoding and SERR# reporting on both.
+  constexpr UINT16 Enabled = 0x0103;
+  constexpr UINT8 HeaderTypeRegister = 0x0E;
+  constexpr UINT8 BridgeHeader = 0x01;
+  constexpr UINT8 PrimaryBus = 0x18;
+  constexpr UINT8 WindowC000 = 0xC0;
+  constexpr UINT32 SerialIoBase = 0xC000;
+  if (Pci::Read16(0, BridgeDevice, BridgeFunction, 0) == 0xFFFF ||
+      (Pci::Read8(0, BridgeDevice, BridgeFunction, HeaderTypeRegister) & 0x7F) != BridgeHeader) {
+    return;
+  }
+  Pci::Write8(0, BridgeDevice, BridgeFunction, PrimaryBus, 0);
+  Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus, 1);
+  Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::SubordinateBus, 1);
+  Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoBase, WindowC000);
+  Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, WindowC000);
+  Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command, Enabled);
+  if (Pci::Read16(1, SerialDevice, SerialFunction, 0) == 0xFFFF) {
+    return;
+  }
+  Pci::Write32(1, SerialDevice, SerialFunction, Pci::Bar0, SerialIoBase);
+  Pci::Write16(1, SerialDevice, SerialFunction, Pci::Command, Enabled);
 }

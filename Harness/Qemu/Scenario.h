@@ -1,13 +1,16 @@
-// The scenario named on the kernel command line (QEMU's -append), and the
-// platform state it asks for before the module runs.
+// The scenario of a run, read from QEMU's fw_cfg: one item per setting,
+// named opt/qel/<setting>, added with -fw_cfg name=opt/qel/level,string=0x80000000.
+// Numbers are decimal or 0x-prefixed hexadecimal. With no item the run boots
+// the plain default scenario.
 //
-//   level=HHHHHHHH       CMOS 0x7A..0x7D, the module's message level mask
-//   baud=HH              CMOS 0x6F, the baud selection
-//   uart=boot|ready      leave both UARTs as QEMU's firmware left them, or
-//                        program them as an earlier stage would for that baud
-//   fail-alloc=N         the Nth AllocatePool returns Out of Resources
-//   install-status=HHHHHHHH  InstallPpi returns this status and installs nothing
-//   expect-status=HHHHHHHH   the status the module must return (default 0)
+//   level=N              CMOS 0x7A..0x7D, the module's message level mask
+//   baud=N               CMOS 0x6F, the baud selection (a byte)
+//   uart=boot|ready      leave both UARTs in their reset state, or program
+//                        them as an earlier stage would for that baud
+//   fail-alloc=N         the Nth AllocatePool fails (0: none)
+//   allocation-status=N  the status it fails with (default Out of Resources)
+//   install-status=N     InstallPpi returns this status and installs nothing
+//   expect-status=N      the status the module must return (default 0)
 //   pci=off|d3|d3-bridge-off|bar-empty|window-closed
 //                        state of the pci-bridge/pci-serial pair: d3 turns the
 //                        UART's I/O decoding off and puts it in D3; the others
@@ -25,19 +28,28 @@ struct Scenario {
   UINT8 Baud;
   UartState Uart;
   UINT32 FailingAllocation;
+  EFI_STATUS AllocationStatus;
   bool InstallFails;
   EFI_STATUS InstallStatus;
   EFI_STATUS ExpectedStatus;
   PciState Pci;
 };
 
-// What was wrong with the command line: Problem is null when nothing was.
+// What was wrong with a setting: Problem is null when nothing was; Expected
+// says what the setting takes.
 struct ScenarioError {
   const CHAR8* Problem;
-  const CHAR8* Setting;  // the whole key=value word
-  UINT32 Length;
+  const CHAR8* Expected;
 };
-ScenarioError ParseScenario(const CHAR8* CommandLine, Scenario& Result);
+inline constexpr const CHAR8* ScenarioItemPrefix = "opt/qel/";
+// Applies one setting (Key without the prefix) to Result.
+ScenarioError ApplySetting(const CHAR8* Key, const CHAR8* Value, UINT32 ValueLength, Scenario& Result);
+// The default scenario changed by every opt/qel/ item of fw_cfg. A bad item
+// is named with its value on the report channel and on COM1, and ends the run.
+void ReadScenario(Scenario& Result);
+// The PCI resources that firmware assigns before any PEIM runs: the bridge's
+// bus numbers and I/O window, the serial function's BAR and decoding.
+void AssignPciResources();
 void DescribeScenario(const Scenario& Setup);
 void PrepareScenario(const Scenario& Setup);
 

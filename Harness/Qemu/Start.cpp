@@ -1,45 +1,60 @@
-// The machine-level glue: the multiboot header, our own GDT and stack, the
-// exception entry stubs and the call into the module on its own stack.
-#include "Kernel.h"
+// The machine-level glue: the reset vector, SEC's switch from real mode to
+// flat 32-bit protected mode and its stack in RAM, the exception entry stubs
+// and the call into a module on its own stack.
+#include "Core.h"
 
-// The multiboot loader leaves a GDT of its own that may lie anywhere, so the
-// first thing done is to load ours: flat 4 GiB code (0x08) and data (0x10).
-// The accessed bits are preset so that the processor never writes the table.
+// The processor starts at 0xFFFFFFF0 in real mode with CS based at
+// 0xFFFF0000, so the real-mode part lies in that top segment and addresses
+// its GDT pointer relative to it. The GDT is flat 4 GiB code (0x08) and data
+// (0x10); its accessed bits are preset because flash cannot take the
+// processor's write. The core's own GDT in RAM replaces it later.
 asm(R"(
-  .section .multiboot, "a"
-  .balign 4
-  .long 0x1BADB002
-  .long 0x00000000
-  .long -(0x1BADB002 + 0x00000000)
+  .section .resetvector, "ax"
+  .code16
+  .globl ResetVector
+ResetVector:
+  jmp Sec16
 
-  .section .rodata.gdt, "a"
+  .section .sec16, "ax"
+Sec16:
+  cli
+  cld
+  lgdtl %cs:(SecGdtPointer - 0xFFFF0000)
+  mov %cr0, %eax
+  and $0x9FFFFFFF, %eax
+  or $0x00000001, %eax
+  mov %eax, %cr0
+  ljmpl $0x08, $Sec32
   .balign 8
-KernelGdt:
+SecGdt:
   .quad 0x0000000000000000
   .quad 0x00CF9B000000FFFF
   .quad 0x00CF93000000FFFF
-KernelGdtPointer:
-  .word KernelGdtPointer - KernelGdt - 1
-  .long KernelGdt
+SecGdtPointer:
+  .word SecGdtPointer - SecGdt - 1
+  .long SecGdt
+  .code32
 
   .text
-  .globl KernelStart
-KernelStart:
-  cli
-  lgdt KernelGdtPointer
-  ljmp $0x08, $1f
-1:
+Sec32:
   mov $0x10, %cx
   mov %cx, %ds
   mov %cx, %es
   mov %cx, %fs
   mov %cx, %gs
   mov %cx, %ss
-  mov $KernelStack + 16384, %esp
-  cld
-  push %ebx
-  push %eax
-  call KernelMain
+  mov $CoreDataLoad, %esi
+  mov $CoreDataStart, %edi
+  mov $CoreDataEnd, %ecx
+  sub %edi, %ecx
+  rep movsb
+  mov $CoreBssStart, %edi
+  mov $CoreBssEnd, %ecx
+  sub %edi, %ecx
+  xor %eax, %eax
+  rep stosb
+  mov $CoreStack + 16384, %esp
+  call CoreMain
 2:
   cli
   hlt

@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
-# Boots one scenario under qemu-system-i386 and checks everything it left:
-# QEMU's exit status (only the harness's own codes count), the harness report
-# (status, published record, pool, registers, traps, UART and PCI state), both
+# Boots one scenario from a flash image (-bios) under qemu-system-i386 and
+# checks everything it left:
+# QEMU's exit status (only the core's own codes count), the core's report
+# (volumes and files skipped, the PEIM dispatched, status, published record,
+# pool, registers, traps, UART and PCI state), both
 # COM transcripts byte for byte, and where the scenario asks for them the
 # Super I/O index/data streams and the module's PCI configuration accesses.
 #
-#   run-scenario.sh SCENARIO KERNEL_DIR [WORK_DIR]
+#   run-scenario.sh SCENARIO FLASH_DIR [WORK_DIR]
 #
-# Exit 0 on a match, 1 on any difference, 77 when QEMU or the kernel is absent.
-# Lines "figure ..." carry measurements for Tools/figures.sh.
+# Without WORK_DIR the run's files go to a folder under FLASH_DIR that is
+# removed afterwards. Exit 0 on a match, 1 on any difference, 77 when QEMU or
+# the flash image is absent. Lines "figure ..." carry measurements for
+# Tools/figures.sh.
 set -uo pipefail
 
 scenario_file=$1
-kernel_dir=$2
+flash_dir=$2
 name=$(basename "$scenario_file" .scenario)
-work=${3:-$(mktemp -d)}
 expected_dir="$(cd "$(dirname "$scenario_file")/.." && pwd)/Expected/$name"
 
 # What a scenario file may set (it is sourced):
-Kernel=QelQemu        # which kernel: the image it carries
-Append=""             # the kernel command line (see Harness/Qemu/Scenario.h)
-Outcome=pass          # pass: the harness's pass code; fail: its fail code;
+Flash=QelVersion      # which flash image in FLASH_DIR (without .fd)
+Settings=""           # key=value words, each given to the core as the fw_cfg
+                      # item opt/qel/key (see Harness/Qemu/Scenario.h)
+Outcome=pass          # pass: the core's pass code; fail: its fail code;
                       # halt: the module's halt routine wrote "Loop" to 0xE8
 SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon
                       # devices record the streams, the activation reads 1/0
@@ -38,9 +42,15 @@ fail() {
 }
 
 command -v qemu-system-i386 >/dev/null || { echo "qemu-scenario $name: qemu-system-i386 is not installed"; exit 77; }
-kernel="$kernel_dir/$Kernel.elf"
-[[ -f $kernel ]] || { echo "qemu-scenario $name: no $kernel: build the firmware preset first"; exit 77; }
+flash="$flash_dir/$Flash.fd"
+[[ -f $flash ]] || { echo "qemu-scenario $name: no $flash: build the firmware preset first"; exit 77; }
 
+if [[ $# -ge 3 ]]; then
+  work=$3
+else
+  work=$(mktemp -d "$flash_dir/scenario-$name.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
 mkdir -p "$work"
 rm -f "$work"/{com1,com2,report,pcicom,superio-index,superio-data,trace.log}
 devices=(
@@ -67,11 +77,18 @@ fi
 [[ $Outcome == halt ]] && devices+=(-device isa-debug-exit,iobase=0xe8,iosize=0x01)
 trace=()
 [[ $PciTrace == yes ]] && trace=(-trace 'pci_cfg_*' -D "$work/trace.log")
+# QEMU's -fw_cfg takes a comma in a value only doubled.
+fw_cfg=()
+for setting in $Settings; do
+  [[ $setting == *=* ]] || fail "setting '$setting' is not key=value"
+  value=${setting#*=}
+  fw_cfg+=(-fw_cfg "name=opt/qel/${setting%%=*},string=${value//,/,,}")
+done
 
 start=$(date +%s%N)
 timeout "$Timeout" qemu-system-i386 -machine pc -m 64 -accel tcg -display none -no-reboot -nodefaults \
-  -serial "file:$work/com1" -serial "file:$work/com2" "${devices[@]}" "${trace[@]}" \
-  -kernel "$kernel" -append "$Append" >"$work/qemu.out" 2>&1
+  -serial "file:$work/com1" -serial "file:$work/com2" "${devices[@]}" "${trace[@]}" "${fw_cfg[@]}" \
+  -bios "$flash" >"$work/qemu.out" 2>&1
 status=$?
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 
@@ -80,10 +97,10 @@ case $status in
   69) outcome=fail ;;
   225) outcome=halt ;;
   124) fail "no end within ${Timeout}s: the run hangs" ;;
-  0) fail "QEMU exit status 0: a triple fault or a reset, not the harness's verdict" ;;
+  0) fail "QEMU exit status 0: a triple fault or a reset, not the core's verdict" ;;
   *) fail "QEMU exit status $status: $(head -c 300 "$work/qemu.out")" ;;
 esac
-[[ $outcome == "$Outcome" ]] || fail "the harness reported $outcome, the scenario expects $Outcome"
+[[ $outcome == "$Outcome" ]] || fail "the core reported $outcome, the scenario expects $Outcome"
 
 # Compares an actual file with its expectation; transcripts are shown with
 # their control characters visible.
@@ -116,7 +133,7 @@ if [[ $PciSerial == yes ]]; then
   compare "pci-serial transcript" "$work/pcicom" "$expected_dir/pcicom"
 fi
 if [[ $PciTrace == yes ]]; then
-  # The module's own accesses lie between the harness's two marker writes.
+  # The module's own accesses lie between the core's two marker writes.
   sed -n '/@0x48 <- 0x5157a127/,/@0x48 <- 0x51e0d000/p' "$work/trace.log" | sed '1d;$d' \
     | grep -E '^pci_cfg_(read|write) ' >"$work/pci-accesses"
   if ! cmp -s "$work/pci-accesses" "$expected_dir/pci-accesses"; then

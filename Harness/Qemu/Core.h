@@ -1,4 +1,4 @@
-// What the assembly glue of Start.cpp shares with the rest of the stand-in PEI Foundation.
+// What the assembly glue of Start.cpp shares with the rest of the PEI core.
 #pragma once
 
 #include "Pi/PeiServices.h"
@@ -27,12 +27,12 @@ inline constexpr UINT32 BreakpointVector = 3;
 
 extern "C" {
 extern ModuleCallState ModuleCall;
-extern UINT8 KernelStack[16384];
+extern UINT8 CoreStack[16384];
 extern UINT8 BreakpointStack[4096];
 extern UINT32 BreakpointInterruptedStack;
 extern const UINT32 ExceptionEntries[ExceptionVectors];
 void BreakpointEntry();
 EFI_STATUS CallModuleEntry(UINT32 Entry, EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES** PeiServices,
                            UINT32 StackTop);
-void KernelMain(UINT32 Magic, UINT32 InfoAddress);
+[[noreturn]] void CoreMain();
 }

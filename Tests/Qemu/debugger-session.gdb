@@ -1,0 +1,5 @@
+break PublishVersionString
+continue
+backtrace
+finish
+continue

@@ -1,0 +1,542 @@
+#!/usr/bin/env python3
+"""Packs PE32 images the way a PEI Foundation finds them in flash.
+
+  qel_pack.py ffs  --name GUID --pe32 IMAGE --ui TEXT --version TEXT [--depex EXPR] -o FILE.ffs
+  qel_pack.py fv   --base ADDRESS --size BYTES [--ffs FILE.ffs]... [--vtf CORE.bin --vtf-address ADDRESS]
+                   [--rebased-pe32 OUT.efi] -o VOLUME.fv
+  qel_pack.py fd   --base ADDRESS --size BYTES --fv ADDRESS=VOLUME.fv... -o FLASH.fd
+  qel_pack.py show IMAGE                 lists the volumes, files and sections of an image
+  qel_pack.py debug-offset --base ADDRESS IMAGE DEBUG_IMAGE
+                                         checks that DEBUG_IMAGE (the same objects linked with
+                                         DWARF) holds IMAGE's code, and prints where a debugger
+                                         loads it when IMAGE runs at ADDRESS
+
+A firmware file (.ffs) carries its PE32 as linked (base 0) and its state bits
+as set bits; a volume (.fv) rebases every PE32 to the flash address of its
+section body, so the module runs where it lies, and writes the state bits with
+the volume's erase polarity. Standard library only: the build runs it with
+the system's python3.
+"""
+
+import argparse
+import struct
+import sys
+import uuid
+
+# Firmware volumes (the FFS2 file system) and files.
+FFS2_GUID = "8C8CE578-8A3D-4F1C-9935-896185C32DD3"
+VTF_GUID = "1BA0062E-C779-4582-8566-336AE8F78F09"
+PAD_NAME = b"\xff" * 16
+VOLUME_SIGNATURE = b"_FVH"
+VOLUME_HEADER_SIZE = 56
+VOLUME_REVISION = 2
+FILE_HEADER_SIZE = 24
+FILE_ALIGNMENT = 8
+
+# Volume attributes: readable, memory-mapped, sticky-write, erase polarity 1;
+# bits 16..20 hold log2 of the volume's base alignment.
+FVB2_READ_ENABLED_CAP = 0x00000002
+FVB2_READ_STATUS = 0x00000004
+FVB2_STICKY_WRITE = 0x00000200
+FVB2_MEMORY_MAPPED = 0x00000400
+FVB2_ERASE_POLARITY = 0x00000800
+FVB2_ALIGNMENT_SHIFT = 16
+
+FILE_TYPES = {"raw": 0x01, "security-core": 0x03, "peim": 0x06, "pad": 0xF0}
+FFS_ATTRIB_DATA_ALIGNMENT_SHIFT = 3
+FFS_ATTRIB_CHECKSUM = 0x40
+FFS_FIXED_CHECKSUM = 0xAA
+# State bits as set bits; an erase-polarity-1 volume stores them inverted.
+FILE_HEADER_CONSTRUCTION = 0x01
+FILE_HEADER_VALID = 0x02
+FILE_DATA_VALID = 0x04
+FILE_STATE_VALID = FILE_HEADER_CONSTRUCTION | FILE_HEADER_VALID | FILE_DATA_VALID
+# The data alignments a file can declare, by their 3-bit code.
+DATA_ALIGNMENTS = [1, 16, 128, 512, 1024, 4096, 32768, 65536]
+
+SECTION_PE32 = 0x10
+SECTION_VERSION = 0x14
+SECTION_USER_INTERFACE = 0x15
+SECTION_RAW = 0x19
+SECTION_PEI_DEPEX = 0x1B
+SECTION_HEADER_SIZE = 4
+SECTION_ALIGNMENT = 4
+
+DEPEX_OPCODES = {"PUSH": 0x02, "AND": 0x03, "OR": 0x04, "NOT": 0x05, "TRUE": 0x06, "FALSE": 0x07, "END": 0x08}
+
+# PE/COFF fields the rebase reads and writes.
+PE_IMAGE_BASE = 28
+PE_SECTION_ALIGNMENT = 32
+PE_FILE_ALIGNMENT = 36
+PE_SIZE_OF_IMAGE = 56
+PE_DIRECTORY_COUNT = 92
+PE_DIRECTORIES = 96
+PE_RELOCATION_DIRECTORY = 5
+REL_ABSOLUTE = 0
+REL_HIGHLOW = 3
+
+FOUR_GIB = 1 << 32
+RESET_VECTOR_BYTES = 16
+HLT = b"\xf4"
+
+
+class PackError(Exception):
+    pass
+
+
+def guid_bytes(text):
+    return uuid.UUID(text).bytes_le
+
+
+def guid_text(data):
+    return str(uuid.UUID(bytes_le=bytes(data))).upper()
+
+
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
+def checksum8(data):
+    return (-sum(data)) & 0xFF
+
+
+def checksum16(data):
+    words = struct.unpack("<%dH" % (len(data) // 2), data)
+    return (-sum(words)) & 0xFFFF
+
+
+def size24(size):
+    if size >= 0xFFFFFF:
+        raise PackError("%d bytes do not fit a 24-bit size field" % size)
+    return struct.pack("<I", size)[:3]
+
+
+def parse_number(text):
+    """0x-prefixed hexadecimal or decimal, as the board runner takes them."""
+    try:
+        return int(text, 16) if text.lower().startswith("0x") else int(text, 10)
+    except ValueError:
+        raise PackError("not a number: %r" % text) from None
+
+
+# ---------------------------------------------------------------- sections
+
+def section(kind, body):
+    return size24(SECTION_HEADER_SIZE + len(body)) + bytes([kind]) + body
+
+
+def depex(expression):
+    """Encodes a PEI dependency expression: 'TRUE END', 'PUSH GUID NOT END', ..."""
+    words = expression.split()
+    code = bytearray()
+    index = 0
+    while index < len(words):
+        word = words[index].upper()
+        if word not in DEPEX_OPCODES:
+            raise PackError("unknown dependency opcode %r" % words[index])
+        code.append(DEPEX_OPCODES[word])
+        if word == "PUSH":
+            index += 1
+            if index == len(words):
+                raise PackError("PUSH without a GUID")
+            code += guid_bytes(words[index])
+        index += 1
+    if not code or code[-1] != DEPEX_OPCODES["END"]:
+        raise PackError("a dependency expression ends with END")
+    return bytes(code)
+
+
+def ucs2(text):
+    return (text + "\0").encode("utf-16-le")
+
+
+def sections_with_alignment(parts):
+    """Lays out (kind, body, body_alignment) parts at 4-byte steps. A body that
+    must be aligned gets a raw padding section before it, so that its offset in
+    the file data is a multiple of its alignment. Returns the bytes and the
+    largest alignment asked for."""
+    data = bytearray()
+    largest = 1
+    for kind, body, alignment in parts:
+        data += b"\0" * (align(len(data), SECTION_ALIGNMENT) - len(data))
+        if alignment > 1:
+            largest = max(largest, alignment)
+            gap = (-(len(data) + SECTION_HEADER_SIZE)) % alignment
+            if gap:
+                if gap < SECTION_HEADER_SIZE:
+                    gap += alignment
+                data += section(SECTION_RAW, b"\0" * (gap - SECTION_HEADER_SIZE))
+        data += section(kind, body)
+    return bytes(data), largest
+
+
+# ---------------------------------------------------------------- files
+
+def alignment_code(alignment):
+    for code, value in enumerate(DATA_ALIGNMENTS):
+        if value >= alignment:
+            return code
+    raise PackError("no file data alignment of %d bytes" % alignment)
+
+
+def ffs_file(name, kind, data, data_alignment=1, state=FILE_STATE_VALID, checksum=True):
+    """A file with its header checksum and, when asked, its data checksum.
+    The state byte is given as set bits; a volume applies its polarity."""
+    attributes = alignment_code(data_alignment) << FFS_ATTRIB_DATA_ALIGNMENT_SHIFT
+    if checksum:
+        attributes |= FFS_ATTRIB_CHECKSUM
+    size = FILE_HEADER_SIZE + len(data)
+    header = bytearray(name + bytes([0, 0, kind, attributes]) + size24(size) + b"\0")
+    header[16] = checksum8(header)  # State and the file checksum count as zero
+    header[17] = checksum8(data) if checksum else FFS_FIXED_CHECKSUM
+    header[23] = state
+    return bytes(header) + data
+
+
+def data_alignment_of(file_bytes):
+    return DATA_ALIGNMENTS[(file_bytes[19] >> FFS_ATTRIB_DATA_ALIGNMENT_SHIFT) & 7]
+
+
+def file_size(file_bytes):
+    return int.from_bytes(file_bytes[20:23], "little")
+
+
+def iterate_sections(data, start=0):
+    """(offset of the section header, type, body offset, body size) in data."""
+    offset = start
+    while offset + SECTION_HEADER_SIZE <= len(data):
+        size = int.from_bytes(data[offset:offset + 3], "little")
+        if size < SECTION_HEADER_SIZE or offset + size > len(data):
+            raise PackError("a section at %#x of the file data runs past its end" % offset)
+        yield offset, data[offset + 3], offset + SECTION_HEADER_SIZE, size - SECTION_HEADER_SIZE
+        offset = align(offset + size, SECTION_ALIGNMENT)
+
+
+def peim_file(name, image, ui, version, build_number=0, expression="TRUE END"):
+    """A PEIM: dependency section, PE32 (its body aligned as the image's
+    sections are), user-interface and version sections."""
+    alignment = pe_section_alignment(image)
+    data, largest = sections_with_alignment([
+        (SECTION_PEI_DEPEX, depex(expression), 1),
+        (SECTION_PE32, image, alignment),
+        (SECTION_USER_INTERFACE, ucs2(ui), 1),
+        (SECTION_VERSION, struct.pack("<H", build_number) + ucs2(version), 1),
+    ])
+    return ffs_file(guid_bytes(name), FILE_TYPES["peim"], data, largest)
+
+
+# ---------------------------------------------------------------- PE32
+
+def pe_offsets(image):
+    if image[:2] != b"MZ":
+        raise PackError("the PE32 has no MZ header")
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    if image[pe:pe + 4] != b"PE\0\0" or struct.unpack_from("<H", image, pe + 24)[0] != 0x10B:
+        raise PackError("not a PE32 image")
+    return pe, pe + 24
+
+
+def pe_section_alignment(image):
+    _, optional = pe_offsets(image)
+    section_alignment, file_alignment = struct.unpack_from("<II", image, optional + PE_SECTION_ALIGNMENT)
+    if section_alignment != file_alignment:
+        raise PackError("section alignment %d differs from file alignment %d: the image cannot run in place"
+                        % (section_alignment, file_alignment))
+    if struct.unpack_from("<I", image, optional + PE_SIZE_OF_IMAGE)[0] > len(image):
+        raise PackError("the image is larger in memory than in its file: it cannot run in place")
+    return section_alignment
+
+
+def rebase(image, new_base):
+    """Applies the base relocations for new_base and records it as ImageBase."""
+    image = bytearray(image)
+    _, optional = pe_offsets(image)
+    old_base = struct.unpack_from("<I", image, optional + PE_IMAGE_BASE)[0]
+    count = struct.unpack_from("<I", image, optional + PE_DIRECTORY_COUNT)[0]
+    if count <= PE_RELOCATION_DIRECTORY:
+        raise PackError("the image has no base relocation directory")
+    rva, size = struct.unpack_from("<II", image, optional + PE_DIRECTORIES + 8 * PE_RELOCATION_DIRECTORY)
+    if size == 0 or rva + size > len(image):
+        raise PackError("the image has no base relocations inside it, so it cannot be rebased")
+    delta = (new_base - old_base) % FOUR_GIB
+    offset = rva
+    while offset + 8 <= rva + size:
+        page, block = struct.unpack_from("<II", image, offset)
+        if block < 8 or offset + block > rva + size:
+            raise PackError("a base relocation block overruns its directory")
+        for entry in range(offset + 8, offset + block - 1, 2):
+            fixup = struct.unpack_from("<H", image, entry)[0]
+            kind, target = fixup >> 12, page + (fixup & 0xFFF)
+            if kind == REL_ABSOLUTE:
+                continue
+            if kind != REL_HIGHLOW:
+                raise PackError("base relocation type %d is not HIGHLOW" % kind)
+            if target + 4 > len(image):
+                raise PackError("a base relocation points outside the image")
+            value = struct.unpack_from("<I", image, target)[0]
+            struct.pack_into("<I", image, target, (value + delta) % FOUR_GIB)
+        offset += block
+    struct.pack_into("<I", image, optional + PE_IMAGE_BASE, new_base)
+    return bytes(image)
+
+
+def text_section(image):
+    """(RVA, bytes in memory) of the image's .text section."""
+    pe, optional = pe_offsets(image)
+    count, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
+    for index in range(count):
+        header = optional + optional_size + 40 * index
+        if image[header:header + 8].rstrip(b"\0") == b".text":
+            size, rva, raw_size, raw = struct.unpack_from("<IIII", image, header + 8)
+            return rva, image[raw:raw + min(size, raw_size)]
+    raise PackError("the image has no .text section")
+
+
+def debug_offset(image, debug_image, base):
+    """The debug twin has a larger header (its DWARF sections are listed
+    there), so its .text starts later; the code must be the same once both
+    are rebased so that their .text sections coincide. Returns the address at
+    which to load the twin's symbols."""
+    shipped_rva, _ = text_section(image)
+    debug_rva, _ = text_section(debug_image)
+    delta = debug_rva - shipped_rva
+    _, shipped = text_section(rebase(image, base))
+    _, debug = text_section(rebase(debug_image, (base - delta) % FOUR_GIB))
+    if debug[:len(shipped)] != shipped:
+        raise PackError("the debug image's code differs from the image's")
+    entries = [struct.unpack_from("<I", each, pe_offsets(each)[1] + 16)[0] for each in (image, debug_image)]
+    if entries[1] - entries[0] != delta:
+        raise PackError("the debug image's entry point differs from the image's")
+    return (base - delta) % FOUR_GIB
+
+
+# ---------------------------------------------------------------- volumes
+
+def volume_header(size, block_size, alignment_log2, erase_polarity=1):
+    attributes = (FVB2_READ_ENABLED_CAP | FVB2_READ_STATUS | FVB2_STICKY_WRITE | FVB2_MEMORY_MAPPED
+                  | (FVB2_ERASE_POLARITY if erase_polarity else 0) | (alignment_log2 << FVB2_ALIGNMENT_SHIFT))
+    block_map = struct.pack("<IIII", size // block_size, block_size, 0, 0)
+    header_length = VOLUME_HEADER_SIZE + len(block_map)
+    header = bytearray(b"\0" * 16 + guid_bytes(FFS2_GUID) + struct.pack("<Q", size) + VOLUME_SIGNATURE
+                       + struct.pack("<IHHHBB", attributes, header_length, 0, 0, 0, VOLUME_REVISION) + block_map)
+    struct.pack_into("<H", header, 50, checksum16(header))
+    return bytes(header)
+
+
+def pad_file(size, erase):
+    """A pad file as stored in a volume whose erased byte is erase."""
+    pad = ffs_file(PAD_NAME, FILE_TYPES["pad"], bytes([erase]) * (size - FILE_HEADER_SIZE), checksum=False)
+    return with_state(pad, erase == 0xFF)
+
+
+def with_state(file_bytes, erase_polarity):
+    state = file_bytes[23]
+    return file_bytes[:23] + bytes([(~state & 0xFF) if erase_polarity else state]) + file_bytes[24:]
+
+
+def rebased_file(file_bytes, address):
+    """The file as it will lie at address: each PE32 rebased to its body's
+    address, the data checksum made again. Returns it and the rebased images."""
+    data = bytearray(file_bytes[FILE_HEADER_SIZE:])
+    images = []
+    for _, kind, body, length in iterate_sections(bytes(data)):
+        if kind == SECTION_PE32:
+            where = address + FILE_HEADER_SIZE + body
+            if where % pe_section_alignment(bytes(data[body:body + length])):
+                raise PackError("the PE32 at %#x breaks the image's section alignment" % where)
+            image = rebase(bytes(data[body:body + length]), where)
+            data[body:body + length] = image
+            images.append((where, image))
+    header = bytearray(file_bytes[:FILE_HEADER_SIZE])
+    if header[19] & FFS_ATTRIB_CHECKSUM:
+        header[17] = checksum8(data)
+    return bytes(header) + bytes(data), images
+
+
+def place(volume, offset, alignment, size, erase, limit):
+    """The offset where a file with that data alignment can start at or after
+    offset, with a pad file filling the gap when there is one."""
+    start = offset
+    while (start + FILE_HEADER_SIZE) % alignment:
+        start += FILE_ALIGNMENT
+    if start != offset:
+        while start - offset < FILE_HEADER_SIZE:
+            start += alignment
+        volume += pad_file(start - offset, erase)
+    if start + size > limit:
+        raise PackError("the volume is full: a %d-byte file does not fit at %#x" % (size, start))
+    return start
+
+
+def firmware_volume(base, size, files=(), vtf=None, block_size=0x1000, erase_polarity=1):
+    """A volume at base holding files (bytes of .ffs files, rebased here), and
+    optionally a volume top file: (core bytes, address of the core), a raw
+    section whose body must end at the end of the volume.
+    Returns the volume and [(address, rebased PE32)]."""
+    if size % block_size or base % block_size:
+        raise PackError("a volume's base and size are whole %d-byte blocks" % block_size)
+    erase = 0xFF if erase_polarity else 0x00
+    alignment_log2 = min((base & -base).bit_length() - 1 if base else 16, 16)
+    volume = bytearray(volume_header(size, block_size, alignment_log2, erase_polarity))
+    images = []
+    for each in files:
+        offset = align(len(volume), FILE_ALIGNMENT)
+        volume += bytes([erase]) * (offset - len(volume))
+        alignment = data_alignment_of(each)
+        if alignment > 1 << alignment_log2:
+            raise PackError("a file asks for %d-byte alignment, the volume only guarantees %d"
+                            % (alignment, 1 << alignment_log2))
+        offset = place(volume, offset, alignment, len(each), erase, size)
+        placed, rebased = rebased_file(each, base + offset)
+        volume += with_state(placed, erase_polarity)
+        images += rebased
+    if vtf is not None:
+        core, core_address = vtf
+        # The reset vector lies in the last 16 bytes; what follows its jump is
+        # padded with hlt.
+        room = base + size - core_address - len(core)
+        if not 0 <= room < RESET_VECTOR_BYTES:
+            raise PackError("the core at %#x (%d bytes) does not end in the last %d bytes of the volume at %#x"
+                            % (core_address, len(core), RESET_VECTOR_BYTES, base + size))
+        core += HLT * room
+        start = core_address - base - SECTION_HEADER_SIZE - FILE_HEADER_SIZE
+        if start % FILE_ALIGNMENT or start < align(len(volume), FILE_ALIGNMENT):
+            raise PackError("the core's address %#x leaves its file unaligned or over other files" % core_address)
+        gap = start - len(volume)
+        if gap:
+            if gap < FILE_HEADER_SIZE:
+                raise PackError("no room for a pad file before the volume top file")
+            volume += pad_file(gap, erase)
+        top = ffs_file(guid_bytes(VTF_GUID), FILE_TYPES["security-core"], section(SECTION_RAW, core))
+        volume += with_state(top, erase_polarity)
+    volume += bytes([erase]) * (size - len(volume))
+    return bytes(volume), images
+
+
+def flash_image(base, size, volumes, erase=0xFF):
+    """Places (address, volume bytes) pairs into an erased flash image."""
+    flash = bytearray([erase]) * size
+    for address, volume in sorted(volumes):
+        offset = address - base
+        if offset < 0 or offset + len(volume) > size:
+            raise PackError("a volume at %#x does not lie inside the flash" % address)
+        if any(byte != erase for byte in flash[offset:offset + len(volume)]):
+            raise PackError("the volume at %#x overlaps another" % address)
+        flash[offset:offset + len(volume)] = volume
+    return bytes(flash)
+
+
+# ---------------------------------------------------------------- reading back
+
+def describe(image, base=0):
+    """Lines naming the volumes, files and sections found in image."""
+    lines = []
+    offset = 0
+    while offset + VOLUME_HEADER_SIZE <= len(image):
+        if image[offset + 40:offset + 44] != VOLUME_SIGNATURE:
+            offset += 0x1000
+            continue
+        length, _, attributes, header_length = struct.unpack_from("<Q4sIH", image, offset + 32)
+        erase_polarity = bool(attributes & FVB2_ERASE_POLARITY)
+        lines.append("volume %08X: %d bytes, %s" % (base + offset, length, guid_text(image[offset + 16:offset + 32])))
+        cursor = align(header_length, FILE_ALIGNMENT)
+        while cursor + FILE_HEADER_SIZE <= length:
+            header = image[offset + cursor:offset + cursor + FILE_HEADER_SIZE]
+            if header == bytes([0xFF if erase_polarity else 0]) * FILE_HEADER_SIZE:
+                break
+            size = file_size(header)
+            lines.append("  file %08X: %s type %02X, %d bytes" % (base + offset + cursor, guid_text(header[:16]),
+                                                                 header[18], size))
+            if header[18] != FILE_TYPES["pad"]:
+                data = image[offset + cursor + FILE_HEADER_SIZE:offset + cursor + size]
+                for _, kind, body, body_size in iterate_sections(data):
+                    lines.append("    section %02X at %08X, %d bytes"
+                                 % (kind, base + offset + cursor + FILE_HEADER_SIZE + body, body_size))
+            cursor = align(cursor + max(size, FILE_HEADER_SIZE), FILE_ALIGNMENT)
+        offset += max(align(length, 0x1000), 0x1000)
+    return lines
+
+
+# ---------------------------------------------------------------- command line
+
+def read(path):
+    with open(path, "rb") as stream:
+        return stream.read()
+
+
+def write(path, data):
+    with open(path, "wb") as stream:
+        stream.write(data)
+
+
+def main(arguments):
+    parser = argparse.ArgumentParser(description="Packs PE32 images into firmware files, volumes and flash.")
+    commands = parser.add_subparsers(dest="command", required=True)
+    ffs = commands.add_parser("ffs", help="a PEIM firmware file")
+    ffs.add_argument("--name", required=True, help="the file's GUID")
+    ffs.add_argument("--pe32", required=True)
+    ffs.add_argument("--ui", required=True)
+    ffs.add_argument("--version", required=True)
+    ffs.add_argument("--build-number", type=parse_number, default=0)
+    ffs.add_argument("--depex", default="TRUE END")
+    ffs.add_argument("-o", "--output", required=True)
+    fv = commands.add_parser("fv", help="a firmware volume")
+    fv.add_argument("--base", type=parse_number, required=True)
+    fv.add_argument("--size", type=parse_number, required=True)
+    fv.add_argument("--ffs", action="append", default=[])
+    fv.add_argument("--vtf", help="the flat binary that ends at the volume's end (reset vector, SEC and PEI core)")
+    fv.add_argument("--vtf-address", type=parse_number)
+    fv.add_argument("--rebased-pe32", help="where to write the first file's PE32 as rebased")
+    fv.add_argument("--rebase-address", help="where to write that PE32's address, as 0x-hexadecimal")
+    fv.add_argument("-o", "--output", required=True)
+    fd = commands.add_parser("fd", help="a flash image")
+    fd.add_argument("--base", type=parse_number, required=True)
+    fd.add_argument("--size", type=parse_number, required=True)
+    fd.add_argument("--fv", action="append", default=[], help="ADDRESS=VOLUME")
+    fd.add_argument("-o", "--output", required=True)
+    show = commands.add_parser("show", help="list what an image holds")
+    show.add_argument("image")
+    show.add_argument("--base", type=parse_number, default=0)
+    offset = commands.add_parser("debug-offset", help="where a debugger loads the debug twin's symbols")
+    offset.add_argument("--base", type=parse_number, required=True, help="where the image runs")
+    offset.add_argument("image")
+    offset.add_argument("debug_image")
+    options = parser.parse_args(arguments)
+
+    try:
+        if options.command == "ffs":
+            write(options.output, peim_file(options.name, read(options.pe32), options.ui, options.version,
+                                            options.build_number, options.depex))
+        elif options.command == "fv":
+            vtf = None
+            if options.vtf:
+                if options.vtf_address is None:
+                    raise PackError("--vtf needs --vtf-address")
+                vtf = (read(options.vtf), options.vtf_address)
+            volume, images = firmware_volume(options.base, options.size, [read(path) for path in options.ffs], vtf)
+            write(options.output, volume)
+            if options.rebased_pe32 or options.rebase_address:
+                if not images:
+                    raise PackError("the volume holds no PE32")
+                if options.rebased_pe32:
+                    write(options.rebased_pe32, images[0][1])
+                if options.rebase_address:
+                    write(options.rebase_address, b"0x%08X\n" % images[0][0])
+        elif options.command == "fd":
+            volumes = []
+            for item in options.fv:
+                address, _, path = item.partition("=")
+                volumes.append((parse_number(address), read(path)))
+            write(options.output, flash_image(options.base, options.size, volumes))
+        elif options.command == "debug-offset":
+            print("0x%08X" % debug_offset(read(options.image), read(options.debug_image), options.base))
+        else:
+            print("\n".join(describe(read(options.image), options.base)))
+    except (PackError, OSError) as error:
+        print("qel_pack: %s" % error, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
