@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzz target on a fresh corpus in a
-# temporary directory, with the dictionary Tests/Fuzz/<Target>.dict when there
-# is one. Two ways:
+# temporary directory (seeded from Tests/Fuzz/<Target>/ when there is one),
+# with the dictionary Tests/Fuzz/<Target>.dict when there is one. Two ways:
 #
 #   fuzz.sh [SECONDS]                     each target for SECONDS (default 60), one
 #                                         after the other: what CI runs
@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source Tools/common.sh
-usage() { sed -n '5,11p' "$0" | cut -c3- >&2; exit 2; }
+usage() { sed -n '/^#   fuzz.sh/,/^#$/p' "$0" | cut -c3- >&2; exit 2; }
 seconds=60
 runs=""
 engine_runs=""
@@ -66,6 +66,9 @@ run_target() {
   entry=$build/FuzzTargets/$name
   read -r -a command <"$entry"
   mkdir -p "$work/$name.corpus"
+  # Seeds a mutation can start from, where random bytes would rarely pass a
+  # checksum: Tests/Fuzz/<Target>/.
+  [[ -d Tests/Fuzz/$name ]] && cp Tests/Fuzz/"$name"/* "$work/$name.corpus/"
   options=()
   [[ -f Tests/Fuzz/$name.dict ]] && options=(-dict="Tests/Fuzz/$name.dict")
   # The outer limit ends a run whose own clock stops (seen once, before the

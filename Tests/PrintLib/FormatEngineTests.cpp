@@ -110,7 +110,7 @@ TEST_F(FormatEngineTest, FormatEndingInsideSpecification_StopsThere) {
   EXPECT_EQ(Print("%q"), "q");
 }
 
-TEST_F(FormatEngineTest, SecondList_IsReadInsteadOfTheFirst) {
+TEST_F(FormatEngineTest, OverrideList_IsReadInsteadOfTheFirst) {
   const UINT32 Ignored[] = {99, 99, 99};
   const std::vector<UINT32> Slots = {7, 0x9ABCDEF0, 0x12345678, 'Z', 5, 0xFFFFFFFF, 0x1234};
   CHAR8 Out[64];
