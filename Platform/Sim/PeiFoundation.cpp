@@ -105,6 +105,11 @@ EFI_STATUS EFIAPI PeiFoundation::AllocatePoolService(const EFI_PEI_SERVICES** Pe
   PeiFoundation& Self = From(PeiServices);
   ++Self.AllocationCount;
   if (Self.AllocationCount == Self.FailingAllocation) {
+    // No block, whatever the status says: a foundation may also answer
+    // success or a warning this way, and the module must cope.
+    if (Buffer != nullptr) {
+      *Buffer = nullptr;
+    }
     return Self.FailingAllocationStatus;
   }
   if (Buffer == nullptr) {

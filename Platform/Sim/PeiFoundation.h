@@ -20,10 +20,15 @@ public:
   const EFI_PEI_SERVICES** Services() { return &Handle.Table; }
   EFI_PEI_SERVICES& Table() { return ServicesTable; }
 
-  // Failure switches: the Nth AllocatePool (1-based) fails with Status;
-  // InstallPpi returns Status without installing anything.
+  // Failure switches: the Nth AllocatePool (1-based) returns Status and a
+  // null block, even when Status is not an error; InstallPpi returns Status
+  // without installing anything.
   void FailAllocation(unsigned Nth, EFI_STATUS Status);
   void FailInstallPpi(EFI_STATUS Status);
+  // The allocation that failed on purpose, once the module asked for it (0:
+  // none), and the status it answered with.
+  unsigned FailedAllocation() const { return AllocationCount >= FailingAllocation ? FailingAllocation : 0; }
+  EFI_STATUS FailedAllocationStatus() const { return FailingAllocationStatus; }
 
   // The database, as a later module sees it.
   EFI_STATUS LocatePpi(const EFI_GUID& Guid, UINTN Instance, EFI_PEI_PPI_DESCRIPTOR** Descriptor, VOID** Ppi) const;

@@ -123,6 +123,10 @@ void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Machine& Mach
   }
   Out << "  PPI            " << PpiLine(Foundation) << "\n";
   Out << "  Pool           " << Foundation.PoolUsed() << " bytes in " << Foundation.Allocations() << " allocations\n";
+  if (const unsigned Failed = Foundation.FailedAllocation(); Failed != 0) {
+    Out << "  Foundation     allocation " << Failed << " answered " << StatusText(Foundation.FailedAllocationStatus())
+        << " without a block\n";
+  }
   Out << "  Super I/O      " << SuperIoLine(Machine.SuperIo()) << "\n";
   Out << "  COM1 " << Hex(Sim::Machine::Com1Base, 3) << "     " << UartLine(Machine.Com1()) << "\n";
   Out << "  COM2 " << Hex(Sim::Machine::Com2Base, 3) << "     " << UartLine(Machine.Com2()) << "\n";
