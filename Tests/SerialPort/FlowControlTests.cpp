@@ -61,9 +61,47 @@ TEST(SerialWrite, Flush_WaitsForBothLinesThenAsksEachUartInOrder) {
   EXPECT_EQ(Skeleton(Machine.Board().Trace()), "L3 L2 M3 M2 ");
 }
 
-TEST(SerialWrite, NeitherUartMayTakeAByte_StallsWithoutATimeLimit) {
+// Mended: the flow-control waits had no time limit, so a peer that never let
+// go (or a dead cable) stopped the boot at the first message.
+TEST(SerialWrite, NeitherUartMayTakeAByte_BothAreGivenUpAfterTheBound) {
   Sim::Machine Machine;
-  Machine.PreconfigureUarts().SetWatchdog(5000).SetModemLines(false, true);
-  EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 1), Sim::BoardStall);
+  Machine.PreconfigureUarts().SetModemLines(false, true);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("xy"), 2), 0u);
+  EXPECT_EQ(ReadsOf(Machine.Board().Trace(), 0x3FE), SerialPollLimit);
+  EXPECT_EQ(ReadsOf(Machine.Board().Trace(), 0x2FE), SerialPollLimit);
   EXPECT_EQ(Machine.Com1().Transmitted(), "");
+  EXPECT_EQ(Machine.Com2().Transmitted(), "");
+}
+
+TEST(SerialWrite, PeersHoldOffMidWrite_ReturnsTheBytesAlreadySent) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  unsigned Accepted = 0;
+  Machine.Com2().OnTransmitWrite = [&](uint8_t) {
+    if (++Accepted == 5) {
+      Machine.SetModemLines(false, true);
+    }
+  };
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("0123456789"), 10), 5u);
+  EXPECT_EQ(Machine.Com2().Transmitted(), "01234");
+}
+
+TEST(SerialWrite, FlushWithAPeerThatNeverLetsGo_GivesThatUartUpAndStillAsksTheOther) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Com1().SetModemLines(false, true);
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+  EXPECT_EQ(ReadsOf(Machine.Board().Trace(), 0x3FE), SerialPollLimit);
+  EXPECT_EQ(ReadsOf(Machine.Board().Trace(), 0x2FE), 1u);
+}
+
+TEST(SerialWrite, UartThatNeverDrains_IsNotAskedForFlowControlAgain) {
+  Sim::Machine Machine;
+  Machine.PreconfigureUarts();
+  Machine.Com1().StuckTransmitter = true;
+  Machine.Board().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
+  EXPECT_EQ(Skeleton(Machine.Board().Trace()), "I L3? L2 M2 2a M2 2b ");
 }

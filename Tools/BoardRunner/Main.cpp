@@ -7,6 +7,7 @@
 
 #include "BoardReport.h"
 #include "Library/PeimEntryPoint.h"
+#include "Library/SerialPortLib.h"
 #include "Machine.h"
 #include "PaintedStack.h"
 #include "PciTopology.h"
@@ -36,6 +37,14 @@ void PrepareBoard(Sim::Machine& Machine, const RunnerOptions& Options) {
   if (Options.UartsStuck) {
     Machine.StickTransmitters();
   }
+  if (Options.Com1Stuck) {
+    Machine.Com1().StuckTransmitter = true;
+  }
+  if (Options.Com2Stuck) {
+    Machine.Com2().StuckTransmitter = true;
+  }
+  // A run of status reads as long as the driver's bound is a wait it gave up.
+  Machine.Com1().LongPollReads = Machine.Com2().LongPollReads = SerialPollLimit;
   if (Options.FifosOff) {
     Machine.ReportFifosOff();
   }
