@@ -25,6 +25,11 @@ EFI_STATUS PublishVersionString([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandle,
   if (EFI_ERROR(Status)) {
     return Status;
   }
+  // A foundation that answers success or a warning without a block would have
+  // the record written at address 0, which flat-mode firmware does not catch.
+  if (Record == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
   Record->Signature = VersionBlock;
   Record->VersionString = Record->Signature + AsciiStrSize(Record->Signature);
 
@@ -33,6 +38,9 @@ EFI_STATUS PublishVersionString([[maybe_unused]] EFI_PEI_FILE_HANDLE FileHandle,
   CheckStatus(Status, DescriptorAllocated);
   if (EFI_ERROR(Status)) {
     return Status;
+  }
+  if (Descriptor == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
   }
   Descriptor->Flags = EFI_PEI_PPI_DESCRIPTOR_PPI | EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST;
   Descriptor->Guid = const_cast<EFI_GUID*>(&VersionStringPpiGuid);

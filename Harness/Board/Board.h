@@ -62,7 +62,7 @@ public:
   Board& SetModemLines(bool Cts, bool Dsr);  // both UARTs' CTS and DSR inputs
   Board& RemoveUarts();  // neither UART is fitted
   Board& StopTracing();  // no access trace (long runs)
-  Board& SetWatchdog(uint64_t Polls);  // accesses without progress before BoardStall (0: never)
+  Board& SetWatchdog(uint64_t Polls);  // polling accesses without progress before BoardStall (0: never)
 
   // Lets board time pass until both transmitters are empty, so that Line()
   // holds every frame (a stuck transmitter is left as it is).

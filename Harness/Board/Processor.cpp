@@ -2,6 +2,7 @@
 #include "Processor.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace Sim {
 namespace {
@@ -91,10 +92,20 @@ void Processor::Record(BusEvent::Kind What, uint8_t Size, uint32_t Address, uint
 }
 
 void Processor::Poll(const char* What, uint32_t Address) {
+  // A poll repeats the access before the last one: one register again and
+  // again, or two in turn (a wait on either of two UARTs). Any other access
+  // means the module has moved on.
+  const bool Repeats =
+      Before[1].What != nullptr && std::strcmp(What, Before[1].What) == 0 && Address == Before[1].Address;
+  Before[1] = Before[0];
+  Before[0] = {What, Address};
+  if (!Repeats) {
+    PollsWithoutProgress = 0;
+  }
   if (WatchdogPolls != 0 && ++PollsWithoutProgress > WatchdogPolls) {
     char Message[160];
     std::snprintf(Message, sizeof Message,
-                  "board watchdog: %llu accesses without any device making progress (last: %s 0x%X)",
+                  "board watchdog: %llu accesses polling without any device making progress (last: %s 0x%X)",
                   static_cast<unsigned long long>(PollsWithoutProgress - 1), What, Address);
     PollsWithoutProgress = 0;
     throw BoardStall(Message);

@@ -100,8 +100,11 @@ public:
   void Elapse(uint64_t Duration) { Nanoseconds += Duration; }
 
   // Watchdog: a device calls NoteProgress when its state moves on by itself
-  // (a character leaves the line); polls without progress beyond the limit
-  // end the run with BoardStall.
+  // (a character leaves the line); a poll (accesses that repeat one address,
+  // or two in turn) that goes on beyond the limit without progress ends the
+  // run with BoardStall. Any other access means the module has moved on, so
+  // a wait that gives up after a bound does not trip it, however often it
+  // recurs.
   uint64_t WatchdogPolls = 2000000;
   void NoteProgress() { PollsWithoutProgress = 0; }
 
@@ -128,6 +131,11 @@ private:
   uint64_t PortAccessCount = 0;
   uint64_t Nanoseconds = 0;
   uint64_t PollsWithoutProgress = 0;
+  struct Access {
+    const char* What;
+    uint32_t Address;
+  };
+  Access Before[2]{};  // the last access, and the one before it
   unsigned CpuIdCount = 0;
   unsigned BreakpointCount = 0;
   unsigned SpinReleaseCount = 0;

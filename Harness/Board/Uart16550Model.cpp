@@ -281,7 +281,28 @@ uint8_t Uart16550Model::InterruptIdentification() {
   return Source;
 }
 
+void Uart16550Model::NoteAccess(unsigned Index, bool IsRead) {
+  const bool StatusRead = IsRead && (Index == LineStatusRegister || Index == ModemStatusRegister);
+  if (StatusRead && CurrentRun.Reads != 0 && CurrentRun.Register == Index) {
+    ++CurrentRun.Reads;
+    return;
+  }
+  if (LongPollReads != 0 && CurrentRun.Reads >= LongPollReads) {
+    KeptRuns.push_back(CurrentRun);
+  }
+  CurrentRun = {Index, StatusRead ? 1u : 0u};
+}
+
+std::vector<Uart16550Model::PollRun> Uart16550Model::LongPolls() const {
+  std::vector<PollRun> Runs = KeptRuns;
+  if (LongPollReads != 0 && CurrentRun.Reads >= LongPollReads) {
+    Runs.push_back(CurrentRun);
+  }
+  return Runs;
+}
+
 uint8_t Uart16550Model::Read(unsigned Index) {
+  NoteAccess(Index, true);
   CatchUp();
   const bool Dlab = (LcrValue & DivisorLatchAccess) != 0;
   switch (Index) {
@@ -347,6 +368,7 @@ void Uart16550Model::WriteFifoControl(uint8_t Value) {
 }
 
 void Uart16550Model::Write(unsigned Index, uint8_t Value) {
+  NoteAccess(Index, false);
   CatchUp();
   const bool Dlab = (LcrValue & DivisorLatchAccess) != 0;
   switch (Index) {

@@ -77,6 +77,16 @@ public:
   unsigned Overruns() const { return OverrunCount; }
   unsigned FlushedBytes() const { return FlushedCount; }
 
+  // Waits as the chip sees them: a run of reads of LSR or MSR with no other
+  // access to this UART between them. Runs of at least LongPollReads reads are
+  // kept (0 keeps none), so that a runner can tell the waits a driver gave up.
+  struct PollRun {
+    unsigned Register;  // 5 LSR, 6 MSR
+    uint64_t Reads;
+  };
+  uint64_t LongPollReads = 0;
+  std::vector<PollRun> LongPolls() const;  // in order, a run still going included
+
   // Lets the transmitter catch up with the board clock (the model does this
   // on every access; tests call it after letting time pass).
   void CatchUp();
@@ -114,6 +124,7 @@ private:
   uint8_t LineStatus() const;
   uint8_t InterruptIdentification();
   uint8_t ModemStatusLines() const;
+  void NoteAccess(unsigned Index, bool IsRead);
 
   Processor& Bus;
   Placement Location;
@@ -136,6 +147,9 @@ private:
   std::vector<UartFrame> Frames;
   unsigned OverrunCount = 0;
   unsigned FlushedCount = 0;
+
+  PollRun CurrentRun{0, 0};
+  std::vector<PollRun> KeptRuns;
 };
 
 }  // namespace Sim

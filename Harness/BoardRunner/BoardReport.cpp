@@ -6,6 +6,7 @@
 
 #include "BuildSettings.h"
 #include "Library/PrintLib.h"
+#include "Library/SerialPortLib.h"
 #include "Ppi/VersionString.h"
 
 namespace {
@@ -51,6 +52,30 @@ std::string UartLine(Sim::Uart16550Model& Uart) {
     Line += " (transmitter stuck)";
   }
   return Line;
+}
+
+// The waits the driver gave up on a UART, told from the runs of status reads
+// that reached its bound (a wait met on its very last poll reads the same).
+// A run may span waits of several calls when nothing else touched the UART
+// between them.
+std::string TimeoutText(const Sim::Uart16550Model& Uart) {
+  constexpr unsigned LineStatusRegister = 5;
+  uint64_t LineStatusWaits = 0;
+  uint64_t ModemStatusWaits = 0;
+  for (const Sim::Uart16550Model::PollRun& Run : Uart.LongPolls()) {
+    (Run.Register == LineStatusRegister ? LineStatusWaits : ModemStatusWaits) += Run.Reads / SerialPollLimit;
+  }
+  const auto Waits = [](uint64_t Count, const char* Register) {
+    return std::to_string(Count) + " " + Register + (Count == 1 ? " wait" : " waits");
+  };
+  std::string Text;
+  if (LineStatusWaits != 0) {
+    Text = Waits(LineStatusWaits, "LSR");
+  }
+  if (ModemStatusWaits != 0) {
+    Text += (Text.empty() ? "" : " and ") + Waits(ModemStatusWaits, "MSR");
+  }
+  return Text.empty() ? Text : "the driver gave up " + Text + " (" + std::to_string(SerialPollLimit) + " polls each)";
 }
 
 std::string SuperIoLine(const Sim::SuperIo& Chip) {
@@ -123,9 +148,20 @@ void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Board& Board,
   }
   Out << "  PPI            " << PpiLine(Foundation) << "\n";
   Out << "  Pool           " << Foundation.PoolUsed() << " bytes in " << Foundation.AllocationCalls() << " allocations\n";
+  if (const unsigned Failed = Foundation.FailedAllocation(); Failed != 0) {
+    Out << "  Foundation     allocation " << Failed << " answered " << StatusText(Foundation.FailedAllocationStatus())
+        << " without a block\n";
+  }
   Out << "  Super I/O      " << SuperIoLine(Board.SuperIo()) << "\n";
   Out << "  COM1 " << Hex(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
   Out << "  COM2 " << Hex(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";
+  const char* TimeoutLabel = "  Timed out      ";
+  for (const auto& [Name, Uart] : {std::pair{"COM1", &Board.Com1()}, std::pair{"COM2", &Board.Com2()}}) {
+    if (const std::string Text = TimeoutText(*Uart); !Text.empty()) {
+      Out << TimeoutLabel << Name << ": " << Text << "\n";
+      TimeoutLabel = "                 ";
+    }
+  }
   if (!PciLine.empty()) {
     Out << "  PCI            " << PciLine << "\n";
   }

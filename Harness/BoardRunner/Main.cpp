@@ -7,6 +7,7 @@
 
 #include "BoardReport.h"
 #include "Library/PeimEntryPoint.h"
+#include "Library/SerialPortLib.h"
 #include "Board.h"
 #include "PaintedStack.h"
 #include "PciTopology.h"
@@ -36,6 +37,14 @@ void PrepareBoard(Sim::Board& Board, const RunnerOptions& Options) {
   if (Options.UartsStuck) {
     Board.StickTransmitters();
   }
+  if (Options.Com1Stuck) {
+    Board.Com1().StuckTransmitter = true;
+  }
+  if (Options.Com2Stuck) {
+    Board.Com2().StuckTransmitter = true;
+  }
+  // A run of status reads as long as the driver's bound is a wait it gave up.
+  Board.Com1().LongPollReads = Board.Com2().LongPollReads = SerialPollLimit;
   if (Options.FifosOff) {
     Board.ReportFifosOff();
   }

@@ -36,6 +36,8 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
       {"--com1-active", &RunnerOptions::Com1DeviceActive},
       {"--com2-active", &RunnerOptions::Com2DeviceActive},
       {"--uarts-stuck", &RunnerOptions::UartsStuck},
+      {"--com1-stuck", &RunnerOptions::Com1Stuck},
+      {"--com2-stuck", &RunnerOptions::Com2Stuck},
       {"--fifos-off", &RunnerOptions::FifosOff},
       {"--no-uarts", &RunnerOptions::NoUarts},
       {"--uarts-follow-superio", &RunnerOptions::UartsFollowSuperIo},
@@ -133,12 +135,15 @@ std::string RunnerUsage(const char* Variant) {
          "  --com2-active            logical device 2 already active at 0x2F8\n"
          "  --uarts-follow-superio   a UART answers only while its logical device is active\n"
          "  --uarts-configured DIV   both UARTs left by an earlier stage at divisor DIV, 8N1, FIFOs on\n"
-         "  --uarts-stuck            the transmitters never report empty (the watchdog ends the run)\n"
+         "  --uarts-stuck            the transmitters never report empty (the driver gives them up)\n"
+         "  --com1-stuck             only the transmitter at 0x3F8 never reports empty\n"
+         "  --com2-stuck             only the transmitter at 0x2F8 never reports empty\n"
          "  --fifos-off              both IIRs report the FIFOs off\n"
          "  --no-uarts               neither UART is fitted\n"
          "PEI Foundation:\n"
-         "  --fail-allocation N      the Nth AllocatePool fails (with --allocation-status,\n"
-         "                           default 0x80000009 Out of Resources)\n"
+         "  --fail-allocation N      the Nth AllocatePool gives no block and answers\n"
+         "                           --allocation-status (default 0x80000009 Out of Resources;\n"
+         "                           0 or a warning models a foundation that claims success)\n"
          "  --fail-install STATUS    InstallPpi returns STATUS\n"
          "  --revision N             the services table's revision (default 0x00010046)\n"
          "Debugger and output:\n"

@@ -16,6 +16,8 @@ struct RunnerOptions {
   bool Com2DeviceActive = false;
   std::optional<uint16_t> PreconfiguredDivisor;  // both UARTs left programmed, 8N1, FIFOs on
   bool UartsStuck = false;
+  bool Com1Stuck = false;
+  bool Com2Stuck = false;
   bool FifosOff = false;
   bool NoUarts = false;
   bool UartsFollowSuperIo = false;

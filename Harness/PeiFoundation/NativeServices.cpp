@@ -102,11 +102,11 @@ EFI_STATUS EFIAPI NativeServices::AllocatePoolService(const EFI_PEI_SERVICES** P
   if (Buffer == nullptr) {
     return From(PeiServices).AllocatePool(Size, nullptr);
   }
+  // No block comes back as a null one, whatever the status says: a foundation
+  // may answer success or a warning this way, and the module must cope.
   Address Block = 0;
   const EFI_STATUS Status = From(PeiServices).AllocatePool(Size, &Block);
-  if (Block != 0) {
-    *Buffer = PointerTo<VOID>(Block);
-  }
+  *Buffer = PointerTo<VOID>(Block);
   return Status;
 }
 

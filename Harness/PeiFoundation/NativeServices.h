@@ -26,8 +26,9 @@ public:
   const EFI_PEI_SERVICES** Services() { return &Handle.Table; }
   EFI_PEI_SERVICES& Table() { return ServicesTable; }
 
-  // Failure switches: the Nth AllocatePool (1-based) fails with Status and
-  // hands back no block; InstallPpi returns Status without installing.
+  // Failure switches: the Nth AllocatePool (1-based) returns Status and a
+  // null block, even when Status is not an error; InstallPpi returns Status
+  // without installing.
   void FailAllocation(UINT32 Nth, EFI_STATUS Status);
   void FailInstallPpi(EFI_STATUS Status);
 

@@ -55,6 +55,12 @@ public:
 
   // What happened, for reports and tests.
   UINT32 AllocationCalls() const { return Allocations; }
+  // The allocation that failed on purpose once the module asked for it (0:
+  // none yet), and the status it answered with.
+  UINT32 FailedAllocation() const {
+    return Switches.FailingAllocation != 0 && Allocations >= Switches.FailingAllocation ? Switches.FailingAllocation : 0;
+  }
+  EFI_STATUS FailedAllocationStatus() const { return Switches.AllocationStatus; }
   UINT32 BlockCount() const { return Blocks; }
   Block BlockAt(UINT32 Index) const { return Allocated[Index]; }
   bool IsBlock(Address At, UINT32 Size) const;

@@ -14,10 +14,9 @@ constexpr UINT8 CmosBaudSelection = 0x6F;
 constexpr UINT8 BaudSelectionMask = 0x06;  // bits 1..2
 
 constexpr UINT32 BaseBaudRate = 115200;  // divisor 1
-constexpr UINT32 SelectableBaudRates[] = {115200, 57600, 19200, 9600};
 
 constexpr UINT16 DivisorForSelection(UINT8 CmosByte) {
-  return static_cast<UINT16>(BaseBaudRate / SelectableBaudRates[(CmosByte & BaudSelectionMask) >> 1]);
+  return static_cast<UINT16>(BaseBaudRate / SerialBaudRates[(CmosByte & BaudSelectionMask) >> 1]);
 }
 static_assert(DivisorForSelection(0x00) == 1 && DivisorForSelection(0x02) == 2);
 static_assert(DivisorForSelection(0x04) == 6 && DivisorForSelection(0x06) == 12);
@@ -40,33 +39,86 @@ constexpr UINTN ChunkSize() {
 }
 static_assert(ChunkSize() >= 1);
 
-// The UARTs the console drives, first to last. A memory-mapped build drives
-// only the UART that was found: the legacy port numbers taken as memory
-// addresses would land in low RAM.
+// The UARTs the console drives, first to last, and which of them this call
+// still uses: one that misses a wait's bound is left alone until the call
+// returns. A memory-mapped build drives only the UART that was found: the
+// legacy port numbers taken as memory addresses would land in low RAM.
 struct DrivenUarts {
   UINTN Base[2];
+  bool Usable[2];
   UINTN Count;
 };
 
 DrivenUarts UartsToDrive(UINTN Discovered) {
   if constexpr (Settings::UartUseMmio) {
-    return {{Discovered, 0}, 1};
+    return {{Discovered, 0}, {true, false}, 1};
   } else {
-    return {{FirstUartBase, SecondUartBase}, 2};
+    return {{FirstUartBase, SecondUartBase}, {true, true}, 2};
   }
 }
 
-// No time limit: a UART that never drains stalls the caller.
-void WaitForLineStatus(UINTN Base, UINT8 Bits) {
-  while ((UartRead(Base, Uart16550::LineStatus) & Bits) != Bits) {
-  }
-}
-
-bool AnyWritable(const DrivenUarts& Uarts) {
+bool AnyUsable(const DrivenUarts& Uarts) {
   for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    if (SerialWritable(Uarts.Base[Each])) {
+    if (Uarts.Usable[Each]) {
       return true;
     }
+  }
+  return false;
+}
+
+bool GivenUp(const DrivenUarts& Uarts, UINTN Base) {
+  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
+    if (Uarts.Base[Each] == Base) {
+      return !Uarts.Usable[Each];
+    }
+  }
+  return false;
+}
+
+// Every wait ends after SerialPollLimit polls, so that a UART whose status
+// never changes (a stopped baud clock, a half-decoded device, a dead cable
+// under flow control) cannot stop the boot. False when the bound ran out.
+bool WaitForLineStatus(UINTN Base, UINT8 Bits) {
+  for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
+    if ((UartRead(Base, Uart16550::LineStatus) & Bits) == Bits) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WaitForWritable(UINTN Base) {
+  for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
+    if (SerialWritable(Base)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void WaitForEachLineStatus(DrivenUarts& Uarts, UINT8 Bits) {
+  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
+    if (Uarts.Usable[Each] && !WaitForLineStatus(Uarts.Base[Each], Bits)) {
+      Uarts.Usable[Each] = false;
+    }
+  }
+}
+
+// Either UART may let the next byte go; when neither does within the bound,
+// neither is of use for the rest of the call.
+bool WaitForAnyWritable(DrivenUarts& Uarts) {
+  if (!AnyUsable(Uarts)) {
+    return false;
+  }
+  for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
+    for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
+      if (Uarts.Usable[Each] && SerialWritable(Uarts.Base[Each])) {
+        return true;
+      }
+    }
+  }
+  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
+    Uarts.Usable[Each] = false;
   }
   return false;
 }
@@ -99,8 +151,11 @@ void InitializeUart(UINTN Base) {
     return;
   }
 
-  // Changing the divisor or the FIFOs mid-character would garble or drop it.
-  WaitForLineStatus(Base, Uart16550::TransmitterIdle);
+  // Changing the divisor or the FIFOs mid-character would garble or drop it;
+  // a UART that never drains is left as it is.
+  if (!WaitForLineStatus(Base, Uart16550::TransmitterIdle)) {
+    return;
+  }
   UartWrite(Base, Uart16550::LineControl, Uart16550::DivisorLatchAccess);
   UartWrite(Base, Uart16550::DivisorHigh, static_cast<UINT8>(Divisor >> 8));
   UartWrite(Base, Uart16550::DivisorLow, static_cast<UINT8>(Divisor & 0xFF));
@@ -111,10 +166,15 @@ void InitializeUart(UINTN Base) {
 }
 
 // The FIFO test before each chunk: chunks only make sense with the FIFOs on.
-bool FifosReady() {
+// Once the UART found has been given up, its IIR says nothing about the
+// other one, which goes on without the test.
+bool FifosReady(const DrivenUarts& Uarts) {
   const UINTN Base = FindUartBase();
   if (Base == 0) {
     return false;
+  }
+  if (GivenUp(Uarts, Base)) {
+    return true;
   }
   return (UartRead(Base, Uart16550::InterruptIdentity) & Uart16550::FifosEnabled) != 0;
 }
@@ -158,36 +218,40 @@ UINTN SerialWrite(const UINT8* Buffer, UINTN Length) {
   if (Discovered == 0) {
     return 0;
   }
-  const DrivenUarts Uarts = UartsToDrive(Discovered);
+  DrivenUarts Uarts = UartsToDrive(Discovered);
 
   if (Length == 0) {
+    WaitForEachLineStatus(Uarts, Uart16550::TransmitterIdle);
     for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-      WaitForLineStatus(Uarts.Base[Each], Uart16550::TransmitterIdle);
-    }
-    for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-      while (!SerialWritable(Uarts.Base[Each])) {
+      if (Uarts.Usable[Each]) {
+        WaitForWritable(Uarts.Base[Each]);
       }
     }
     return 0;
   }
 
+  // Earlier chunks are already on the wire, so a stop reports them as sent.
+  // A UART given up along the way does not stop the other one.
   UINTN Sent = 0;
   while (Sent < Length) {
-    // Earlier chunks are already on the wire, so a stop reports them as sent.
     if constexpr (FifosWanted) {
-      if (!FifosReady()) {
+      if (!FifosReady(Uarts)) {
         return Sent;
       }
     }
-    for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-      WaitForLineStatus(Uarts.Base[Each], Uart16550::TransmitterEmpty);
+    WaitForEachLineStatus(Uarts, Uart16550::TransmitterEmpty);
+    if (!AnyUsable(Uarts)) {
+      return Sent;
     }
     const UINTN ChunkEnd = Length - Sent > ChunkSize() ? Sent + ChunkSize() : Length;
     for (; Sent < ChunkEnd; ++Sent) {
-      while (!AnyWritable(Uarts)) {
+      if (!WaitForAnyWritable(Uarts)) {
+        return Sent;
       }
       for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-        UartWrite(Uarts.Base[Each], Uart16550::TransmitHolding, Buffer[Sent]);
+        if (Uarts.Usable[Each]) {
+          UartWrite(Uarts.Base[Each], Uart16550::TransmitHolding, Buffer[Sent]);
+        }
       }
     }
   }

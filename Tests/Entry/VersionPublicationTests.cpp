@@ -88,6 +88,26 @@ TEST_F(VersionPublication, FailedAllocation_IsReportedWithItsLineAndReturned) {
   }
 }
 
+// Mended: a block that does not come back is a failed allocation whatever the
+// status says. A status that claims success cannot go through the status
+// check, so the routine answers Out of Resources without writing anything.
+TEST_F(VersionPublication, NonErrorStatusWithoutBlock_ReturnsOutOfResourcesUnreported) {
+  for (const unsigned Nth : {1u, 2u}) {
+    for (const EFI_STATUS Status : {EFI_SUCCESS, EFI_WARN_BUFFER_TOO_SMALL}) {
+      Recorded::Clear();
+      Pei::NativeServices Fresh;
+      Fresh.FailAllocation(Nth, Status);
+      EXPECT_EQ(PublishVersionString(nullptr, Fresh.Services()), EFI_OUT_OF_RESOURCES)
+          << "allocation " << Nth << " answered " << Status;
+      EXPECT_EQ(Fresh.AllocationCalls(), Nth) << "nothing is allocated after the failure";
+      EXPECT_EQ(Fresh.BlockCount(), Nth - 1);
+      EXPECT_EQ(Fresh.InstalledCount(), 0u);
+      EXPECT_TRUE(Recorded::Assertions().empty());
+      EXPECT_TRUE(Recorded::Messages().empty());
+    }
+  }
+}
+
 TEST_F(VersionPublication, DefaultRevisionSetting_NeverReadsTheTable) {
   Foundation.Table().Hdr.Revision = 0;
   EXPECT_EQ(Boot(), EFI_SUCCESS);

@@ -103,9 +103,10 @@ TEST(PeiFoundationPool, NthFailure_ReturnsTheChosenStatusWithoutABlock) {
     Module.Foundation.FailAllocation(2, Status);
     VOID* Block = nullptr;
     EXPECT_EQ(Module.Allocate(8, &Block), EFI_SUCCESS);
-    VOID* Untouched = &PpiA;
-    EXPECT_EQ(Module.Allocate(12, &Untouched), Status);
-    EXPECT_EQ(Untouched, &PpiA) << "a failed allocation leaves the caller's pointer alone";
+    VOID* Missing = &PpiA;
+    EXPECT_EQ(Module.Allocate(12, &Missing), Status);
+    EXPECT_EQ(Missing, nullptr) << "a failed allocation hands back a null block";
+    EXPECT_EQ(Module.Foundation.FailedAllocation(), 2u);
     EXPECT_EQ(Module.Allocate(12, &Block), EFI_SUCCESS) << "only the Nth fails";
     EXPECT_EQ(Module.Foundation.AllocationCalls(), 3u);
     EXPECT_EQ(Module.Foundation.BlockCount(), 2u);

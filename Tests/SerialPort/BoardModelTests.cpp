@@ -165,6 +165,65 @@ TEST(Uart16550Model, SlowLine_KeepsTheWatchdogQuietWhileCharactersLeave) {
   });
 }
 
+// A driver that gives a wait up and comes back to it later is no hang, however
+// often it does so; one read, or two in turn, repeated past the limit is.
+TEST(Uart16550Model, WaitsThatGiveUp_DoNotTripTheWatchdog) {
+  Sim::Board Board;
+  Board.SetWatchdog(5000).StickTransmitters();
+  EXPECT_NO_THROW({
+    for (int Wait = 0; Wait < 10; ++Wait) {
+      for (int Poll = 0; Poll < 4000; ++Poll) {
+        PortIn8(Lsr);
+      }
+      PortIn8(0x2FD);
+    }
+  });
+  EXPECT_THROW(
+      {
+        for (int Poll = 0; Poll < 5010; ++Poll) {
+          PortIn8(Lsr);
+        }
+      },
+      Sim::BoardStall);
+  EXPECT_THROW(
+      {
+        for (int Poll = 0; Poll < 2510; ++Poll) {
+          PortIn8(Msr);
+          PortIn8(0x2FE);
+        }
+      },
+      Sim::BoardStall);
+}
+
+TEST(Uart16550Model, LongPolls_AreRunsOfOneStatusRegisterUntilTheUartSeesAnotherAccess) {
+  Sim::Board Board;
+  Board.StickTransmitters();
+  Board.Com1().LongPollReads = 3;
+  const auto ReadTimes = [](uint16_t Port, int Count) {
+    for (int Each = 0; Each < Count; ++Each) {
+      PortIn8(Port);
+    }
+  };
+  ReadTimes(Lsr, 2);  // too short to keep
+  PortIn8(Iir);
+  ReadTimes(Lsr, 3);
+  ReadTimes(Msr, 1);
+  for (int Round = 0; Round < 4; ++Round) {  // COM2's accesses do not break COM1's run
+    PortIn8(Msr);
+    PortIn8(0x2FE);
+  }
+  PortOut8(Scr, 0);
+  ReadTimes(Lsr, 6);  // still going
+  const auto Runs = Board.Com1().LongPolls();
+  ASSERT_EQ(Runs.size(), 3u);
+  EXPECT_EQ(Runs[0].Register, 5u);
+  EXPECT_EQ(Runs[0].Reads, 3u);
+  EXPECT_EQ(Runs[1].Register, 6u);
+  EXPECT_EQ(Runs[1].Reads, 5u);
+  EXPECT_EQ(Runs[2].Reads, 6u);
+  EXPECT_TRUE(Board.Com2().LongPolls().empty());  // not asked to keep any
+}
+
 TEST(Cmos, IndexLatch_IgnoresTheNmiBitForTheAddress) {
   Sim::Board Board;
   Board.SetCmos(0x6F, 0x42);

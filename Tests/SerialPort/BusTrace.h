@@ -43,6 +43,17 @@ inline std::vector<BusEvent> Folded(const std::vector<BusEvent>& Events) {
   return Result;
 }
 
+// How many times Address was read: the polls of a wait.
+inline size_t ReadsOf(const std::vector<BusEvent>& Trace, uint32_t Address) {
+  size_t Count = 0;
+  for (const BusEvent& Event : Trace) {
+    if ((Event.What == Kind::PortIn || Event.What == Kind::MemoryRead) && Event.Address == Address) {
+      ++Count;
+    }
+  }
+  return Count;
+}
+
 // Only the writes.
 inline std::vector<BusEvent> Writes(const std::vector<BusEvent>& Events) {
   std::vector<BusEvent> Result;

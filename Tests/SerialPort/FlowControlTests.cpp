@@ -61,9 +61,47 @@ TEST(SerialWrite, Flush_WaitsForBothLinesThenAsksEachUartInOrder) {
   EXPECT_EQ(Skeleton(Board.Processor().Trace()), "L3 L2 M3 M2 ");
 }
 
-TEST(SerialWrite, NeitherUartMayTakeAByte_StallsWithoutATimeLimit) {
+// Mended: the flow-control waits had no time limit, so a peer that never let
+// go (or a dead cable) stopped the boot at the first message.
+TEST(SerialWrite, NeitherUartMayTakeAByte_BothAreGivenUpAfterTheBound) {
   Sim::Board Board;
-  Board.PreconfigureUarts().SetWatchdog(5000).SetModemLines(false, true);
-  EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 1), Sim::BoardStall);
+  Board.PreconfigureUarts().SetModemLines(false, true);
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("xy"), 2), 0u);
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x3FE), SerialPollLimit);
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x2FE), SerialPollLimit);
   EXPECT_EQ(Board.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com2().Transmitted(), "");
+}
+
+TEST(SerialWrite, PeersHoldOffMidWrite_ReturnsTheBytesAlreadySent) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  unsigned Accepted = 0;
+  Board.Com2().OnTransmitWrite = [&](uint8_t) {
+    if (++Accepted == 5) {
+      Board.SetModemLines(false, true);
+    }
+  };
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("0123456789"), 10), 5u);
+  EXPECT_EQ(Board.Com2().Transmitted(), "01234");
+}
+
+TEST(SerialWrite, FlushWithAPeerThatNeverLetsGo_GivesThatUartUpAndStillAsksTheOther) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Com1().SetModemLines(false, true);
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x3FE), SerialPollLimit);
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x2FE), 1u);
+}
+
+TEST(SerialWrite, UartThatNeverDrains_IsNotAskedForFlowControlAgain) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Com1().StuckTransmitter = true;
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3? L2 M2 2a M2 2b ");
 }

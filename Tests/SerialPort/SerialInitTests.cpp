@@ -160,9 +160,51 @@ TEST(SerialInit, SuperIoAbsentAndUartsBehindIt_ProgramsNothing) {
   EXPECT_EQ(Board.Com1().Transmitted(), "");
 }
 
-TEST(SerialInit, StuckLsr_StallsTheReprogrammingWithoutATimeLimit) {
+// Mended: the wait before reprogramming had no time limit, so a UART that
+// never drained stopped the boot here.
+TEST(SerialInit, UartThatNeverDrains_IsLeftUnprogrammedAfterTheBoundAndTheOtherIsSetUp) {
+  struct Case {
+    bool Com1Stuck;
+    bool Com2Stuck;
+  };
+  for (const Case& Each : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+    Sim::Board Board;  // the board's own watchdog: the waits must end before it
+    Board.Com1().StuckTransmitter = Each.Com1Stuck;
+    Board.Com2().StuckTransmitter = Each.Com2Stuck;
+    EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+    const auto& Trace = Board.Processor().Trace();
+    for (const auto& [Base, Stuck] : {std::pair{0x3F8u, Each.Com1Stuck}, std::pair{0x2F8u, Each.Com2Stuck}}) {
+      const auto Uart = Touching(Trace, Base, Base + 7);
+      if (Stuck) {
+        EXPECT_EQ(ReadsOf(Uart, Base + 5), SerialPollLimit);
+        EXPECT_EQ(Writes(Uart), (std::vector<BusEvent>{Out(Base + 3, 0x80), Out(Base + 3, 0x00)}))
+            << "only the probe's LCR writes";
+      } else {
+        EXPECT_EQ(Writes(Uart).size(), 2u + 7u) << "the probe, then the reprogramming";
+      }
+    }
+    EXPECT_EQ(Board.Com2().Divisor(), Each.Com2Stuck ? 12 : 1);
+    EXPECT_EQ(Board.Com1().FifosEnabled(), !Each.Com1Stuck);
+  }
+}
+
+// The bound must outlast the slowest drain there is: the 64-byte FIFO full
+// and a character shifting out at 9600 baud in 12-bit frames (8 data bits,
+// parity, 2 stop bits), about 81 ms or 81,000 polls of this board.
+TEST(SerialInit, DeepestFifoAtTheSlowestBaud_IsWaitedOutBeforeReprogramming) {
   Sim::Board Board;
-  Board.SetWatchdog(5000).StickTransmitters();
-  EXPECT_THROW(SerialInit(), Sim::BoardStall);
-  EXPECT_EQ(Board.Com1().Lcr(), 0x00);  // stopped at the LSR wait, before LCR = 0x80
+  Board.Com1().Preset(12, 0x0F, 0x21);
+  for (int Byte = 0; Byte < 65; ++Byte) {
+    PortOut8(0x3F8, static_cast<UINT8>('A' + Byte % 26));
+  }
+  ASSERT_EQ(Board.Com1().TransmitQueued(), 64u);
+  EXPECT_EQ(SerialInit(), EFI_SUCCESS);
+  EXPECT_GT(ReadsOf(Board.Processor().Trace(), 0x3FD), 65u * 12 * 100);  // a wait of many frames...
+  EXPECT_EQ(Board.Com1().Divisor(), 1);                                // ...that ended in time
+  ASSERT_EQ(Board.Com1().Line().size(), 65u);
+  for (const Sim::UartFrame& Frame : Board.Com1().Line()) {
+    EXPECT_EQ(Frame.Divisor, 12);
+    EXPECT_FALSE(Frame.Disturbed);
+  }
+  EXPECT_EQ(Board.Com1().FlushedBytes(), 0u);
 }

@@ -102,10 +102,69 @@ TEST(SerialWrite, FifoTestStopsTheFirstChunk_SendsNothingAndReturnsZero) {
   EXPECT_EQ(Board.Com1().Transmitted(), "");
 }
 
-TEST(SerialWrite, StuckLsr_StallsTheWriteAndTheFlush) {
+// Mended: the TEMT waits had no time limit, so one UART that never drained
+// stopped every message, on both lines.
+TEST(SerialWrite, OneUartNeverDrains_IsGivenUpOnceAndTheOtherGetsEveryByte) {
+  const std::string Text = Text40.substr(0, 20);
+  for (const bool Com1Stuck : {true, false}) {
+    Sim::Board Board;
+    Board.PreconfigureUarts();
+    Sim::Uart16550Model& Stuck = Com1Stuck ? Board.Com1() : Board.Com2();
+    Sim::Uart16550Model& Healthy = Com1Stuck ? Board.Com2() : Board.Com1();
+    Stuck.StuckTransmitter = true;
+    Board.Processor().ClearTrace();
+    EXPECT_EQ(Write(Text), 20u);
+    EXPECT_EQ(Healthy.Transmitted(), Text);
+    EXPECT_EQ(Stuck.Transmitted(), "");
+    const uint32_t StuckBase = Stuck.Where().Base;
+    EXPECT_EQ(ReadsOf(Board.Processor().Trace(), StuckBase + 5), SerialPollLimit) << "one bound in the whole call";
+    // Given up, the UART is left alone: the later chunk neither waits on it
+    // nor, when it is the UART found, reads its FIFO status.
+    std::string Expected = Com1Stuck ? "I L3? L2 " : "I L3 L2? ";
+    for (size_t At = 0; At < Text.size(); ++At) {
+      if (At == 16) {
+        Expected += Com1Stuck ? "L2 " : "I L3 ";
+      }
+      Expected += std::string(Com1Stuck ? "2" : "3") + Text[At] + " ";
+    }
+    EXPECT_EQ(Skeleton(Board.Processor().Trace()), Expected);
+  }
+}
+
+TEST(SerialWrite, BothUartsNeverDrain_ReturnsZeroAfterOneBoundEach) {
   Sim::Board Board;
-  Board.PreconfigureUarts().SetWatchdog(5000).StickTransmitters();
-  EXPECT_THROW(Write("x"), Sim::BoardStall);
-  EXPECT_THROW(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), Sim::BoardStall);
-  EXPECT_EQ(Board.Com1().Transmitted(), "");
+  Board.PreconfigureUarts().StickTransmitters();
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(Write(Text40), 0u);
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3? L2? ");
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x3FD), SerialPollLimit);
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x2FD), SerialPollLimit);
+}
+
+TEST(SerialWrite, BothUartsStopDrainingMidWrite_ReturnsTheBytesAlreadySent) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  unsigned Accepted = 0;
+  Board.Com2().OnTransmitWrite = [&](uint8_t) {
+    if (++Accepted == 16) {
+      Board.StickTransmitters();
+    }
+  };
+  EXPECT_EQ(Write(Text40), 16u);
+  EXPECT_EQ(Board.Com1().Transmitted(), Text40.substr(0, 16));
+}
+
+TEST(SerialWrite, FlushWithAUartThatNeverDrains_GivesItUpAndStillDrainsTheOther) {
+  for (const bool Com1Stuck : {true, false}) {
+    Sim::Board Board;
+    Board.PreconfigureUarts();
+    ASSERT_EQ(Write(Text40), 40u);
+    (Com1Stuck ? Board.Com1() : Board.Com2()).StuckTransmitter = true;
+    Sim::Uart16550Model& Healthy = Com1Stuck ? Board.Com2() : Board.Com1();
+    Board.Processor().ClearTrace();
+    EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+    EXPECT_EQ(Skeleton(Board.Processor().Trace()), Com1Stuck ? "L3? L2 " : "L3 L2? ");
+    EXPECT_EQ(ReadsOf(Board.Processor().Trace(), Com1Stuck ? 0x3FD : 0x2FD), SerialPollLimit);
+    EXPECT_LE(Healthy.IdleAt(), Board.Processor().Now());
+  }
 }
