@@ -93,6 +93,9 @@ void SetWidthOrPrecision(Element& Item, UINTN Value) {
 // character; the cursor is left on it (on the last character for an early end).
 UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
   using namespace PrintFlags;
+  // A "*" value is a signed 32-bit argument: a negative width pads nothing,
+  // and a negative precision counts as none given unless a later one replaces it.
+  bool PrecisionDropped = false;
   for (;;) {
     Format.Advance();
     UINT16 Character = Format.Current();
@@ -116,9 +119,14 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
       case 'L':
         Item.Flags |= Value64;
         break;
-      case '*':
-        SetWidthOrPrecision(Item, Arguments.Take32());
+      case '*': {
+        const INT32 Value = static_cast<INT32>(Arguments.Take32());
+        if ((Item.Flags & PrecisionGiven) != 0) {
+          PrecisionDropped = Value < 0;
+        }
+        SetWidthOrPrecision(Item, Value < 0 ? 0 : static_cast<UINTN>(Value));
         break;
+      }
       case '0':
         if ((Item.Flags & PrecisionGiven) == 0) {
           Item.Flags |= ZeroFill;
@@ -140,6 +148,9 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
           Value = Value > (MaxCount - Digit) / 10 ? MaxCount : Value * 10 + Digit;
         }
         Format.Back();
+        if ((Item.Flags & PrecisionGiven) != 0) {
+          PrecisionDropped = false;
+        }
         SetWidthOrPrecision(Item, Value);
         break;
       }
@@ -150,6 +161,10 @@ UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Argumen
         Format.Back();
         return 0;
       default:
+        if (PrecisionDropped) {
+          Item.Flags &= ~PrecisionGiven;
+          Item.Precision = 1;
+        }
         return Character;
     }
   }

@@ -51,7 +51,7 @@ std::string Describe(const std::vector<UINT16>& Format, const std::vector<UINT32
 
 // Random formats built from the elements the engine knows, with the slots
 // each element takes: values, `*` widths and precisions (never negative: the
-// rewrite reads those as signed, on purpose) and pointers into an arena of
+// engine reads those as signed, the older one did not) and pointers into an arena of
 // random text that ends in zeros, so every string, GUID and time stays inside it.
 class CaseMaker {
 public:
