@@ -1,242 +1,343 @@
-// The format engine: the main loop over format elements, measuring, padding
-// and bounded writing, and the front ends.
+// The format engine: the main loop over format elements, parsing, the
+// conversions, measuring, padding and bounded writing, and the front ends.
 #include "PrintLibInternal.h"
 
 #include "Library/BaseLib.h"
 
 namespace {
+using namespace PrintFlags;
+
 constexpr UINTN MaxCount = 0xFFFFFFFF;
-constexpr INTN MaxFillStep = 0x7FFFFFFF;
+
+// The characters that start an element of more than one character; all others
+// are copied as they are.
+constexpr bool StartsElement(UINT32 Character) {
+  return Character <= '%' && (Character == '%' || Character == '\n' || Character == '\r' || Character == 0);
+}
+
+// A format or text character; 16-bit ones are read a byte at a time because
+// they need not be aligned.
+UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | (At[1] << 8)) : At[0]; }
+
+// Where a text stops: at its terminator, or, for a run of plain format
+// characters, also at the first character that starts an element.
+bool Stops(UINT32 Character, bool Run) { return StartsElement(Character) && (Character == 0 || Run); }
+
+// Characters of a text before it stops, at most Limit; nothing past the limit
+// is read (the text may end there without a terminator).
+[[gnu::noinline]] UINTN TextLength(const UINT8* Text, UINTN Step, UINTN Limit, bool Run) {
+  UINTN Count = 0;
+  for (; Count < Limit && !Stops(ReadCharacter(Text, Step), Run); Text += Step) {
+    ++Count;
+  }
+  return Count;
+}
 
 // Owns the output bound: characters are stored only below End, which leaves
-// one character for the terminator, and never split. When nothing is stored
-// (MeasureOnly, or no buffer) it only counts.
+// one character for the terminator. End lies a whole number of characters
+// after the start, so a character that starts below it fits.
 class OutputWriter {
 public:
-  OutputWriter(UINT8* Start, UINT8* End, UINTN CharacterSize, bool Storing)
-      : Position(Start), End(End), CharacterSize(CharacterSize), Storing(Storing) {}
+  OutputWriter(UINT8* Start, UINT8* End, bool Wide) : Position(Start), End(End), Wide(Wide) {}
 
   bool Room() const { return Position < End; }
   UINT8* At() const { return Position; }
-  UINT64 Counted() const { return Total; }
 
-  // Counts arithmetically and writes no more than fits, so a huge count costs
-  // nothing when measuring and at most the buffer when writing.
-  void Fill(UINTN Count, UINT16 Character) {
-    if (!Storing) {
-      Total += Count;
-      return;
-    }
-    while (Count != 0 && Room()) {
-      const INTN Step = Count > static_cast<UINTN>(MaxFillStep) ? MaxFillStep : static_cast<INTN>(Count);
-      Position = FillChars(Position, End, Step, Character, CharacterSize);
-      Count -= static_cast<UINTN>(Step);
+  [[gnu::noinline]] void Fill(UINTN Count, UINT32 Character) {
+    for (; Count != 0 && Position < End; --Count) {
+      Store(Character);
     }
   }
-  // End lies a whole number of characters after the start, so a character
-  // that starts below it fits.
-  void Put(UINT16 Character) {
-    if (Storing && Room()) {
-      *Position++ = static_cast<UINT8>(Character);
-      if (CharacterSize == 2) {
-        *Position++ = static_cast<UINT8>(Character >> 8);
-      }
-    }
-  }
-  // Count characters of a text read forwards; byte text into byte output is
-  // a plain bounded copy.
-  void PutText(const UINT8* Text, UINTN Count, bool Wide) {
-    if (!Storing) {
-      return;
-    }
-    if (!Wide && CharacterSize == 1) {
-      const UINTN Room = static_cast<UINTN>(End - Position);
-      const UINTN Copied = Count < Room ? Count : Room;
-      for (UINTN Index = 0; Index < Copied; ++Index) {
+  // A text up to where it stops or Limit characters, as much as fits;
+  // returns the characters taken. Byte text into byte output is the hot case.
+  [[gnu::noinline]] UINTN Copy(const UINT8* Text, UINTN Step, UINTN Limit, bool Run) {
+    UINTN Index = 0;
+    if (Step == 1 && !Wide) {
+      const UINTN Left = static_cast<UINTN>(End - Position);
+      const UINTN Most = Limit < Left ? Limit : Left;
+      for (; Index < Most && !Stops(Text[Index], Run); ++Index) {
         Position[Index] = Text[Index];
       }
-      Position += Copied;
-      return;
+      Position += Index;
+      return Index;
     }
-    const UINTN Step = Wide ? 2 : 1;
-    for (; Count != 0 && Room(); --Count, Text += Step) {
-      Put(Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0]);
+    for (; Index < Limit && Position < End; ++Index, Text += Step) {
+      const UINT32 Character = ReadCharacter(Text, Step);
+      if (Stops(Character, Run)) {
+        break;
+      }
+      Store(Character);
     }
+    return Index;
   }
-  // Counting without storing: the element's length is known from its sizes.
-  bool CountsOnly() const { return !Storing; }
-  void Count(UINT64 Characters) { Total += Characters; }
 
 private:
+  void Store(UINT32 Character) {
+    *Position++ = static_cast<UINT8>(Character);
+    if (Wide) {
+      *Position++ = static_cast<UINT8>(Character >> 8);
+    }
+  }
+
   UINT8* Position;
   UINT8* End;
-  UINTN CharacterSize;
-  bool Storing;
-  UINT64 Total = 0;
+  bool Wide;
 };
 
-UINT16 ReadTextCharacter(const UINT8* Text, bool Wide) {
-  return Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0];
-}
+// The option bits of the flag characters from " " to "-".
+constexpr UINT8 FlagBits[] = {ShowSpace, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ShowPlus, GroupThousands, AlignLeft};
+static_assert(FlagBits['+' - ' '] == ShowPlus && FlagBits[',' - ' '] == GroupThousands &&
+              FlagBits['-' - ' '] == AlignLeft);
+
+// What the flags, width and precision after "%" asked for.
+struct Specification {
+  UINTN Flags;
+  UINTN Width;
+  UINTN Precision;
+};
 
 // A number before any "." is the width, after it the precision.
-void SetWidthOrPrecision(Element& Item, UINTN Value) {
-  if ((Item.Flags & PrintFlags::PrecisionGiven) == 0) {
-    Item.Flags |= PrintFlags::WidthGiven;
-    Item.Width = Value;
+void SetWidthOrPrecision(Specification& Spec, UINTN Value) {
+  if ((Spec.Flags & PrecisionGiven) == 0) {
+    Spec.Flags |= WidthGiven;
+    Spec.Width = Value;
   } else {
-    Item.Precision = Value;
+    Spec.Precision = Value;
   }
 }
 
 // Parses flags, width and precision after "%" and returns the conversion
-// character; the cursor is left on it (on the last character for an early end).
-UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
-  using namespace PrintFlags;
+// character; Format is left on it (on the character before the end when the
+// format ends inside the element, so that the main loop stops after it).
+UINT32 ParseSpecification(Specification& Spec, const UINT8*& Format, UINTN Step, ArgSlots& Arguments) {
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
   // and a negative precision counts as none given unless a later one replaces it.
   bool PrecisionDropped = false;
   for (;;) {
-    Format.Advance();
-    UINT16 Character = Format.Current();
-    switch (Character) {
-      case ' ':
-        Item.Flags |= ShowSpace;
-        break;
-      case '+':
-        Item.Flags |= ShowPlus;
-        break;
-      case '-':
-        Item.Flags |= AlignLeft;
-        break;
-      case ',':
-        Item.Flags |= GroupThousands;
-        break;
-      case '.':
-        Item.Flags |= PrecisionGiven;
-        break;
-      case 'l':
-      case 'L':
-        Item.Flags |= Value64;
-        break;
-      case '*': {
-        const INT32 Value = static_cast<INT32>(Arguments.Take32());
-        if ((Item.Flags & PrecisionGiven) != 0) {
-          PrecisionDropped = Value < 0;
-        }
-        SetWidthOrPrecision(Item, Value < 0 ? 0 : static_cast<UINTN>(Value));
-        break;
+    Format += Step;
+    UINT32 Character = ReadCharacter(Format, Step);
+    if (Character >= '0' && Character <= '9') {
+      if (Character == '0' && (Spec.Flags & PrecisionGiven) == 0) {
+        Spec.Flags |= ZeroFill;
       }
-      case '0':
-        if ((Item.Flags & PrecisionGiven) == 0) {
-          Item.Flags |= ZeroFill;
+      // A run too long for 32 bits saturates rather than wrapping to a small width.
+      UINT64 Value = 0;
+      for (; Character >= '0' && Character <= '9'; Format += Step, Character = ReadCharacter(Format, Step)) {
+        Value = Value * 10 + (Character - '0');
+        if (Value > MaxCount) {
+          Value = MaxCount;
         }
-        [[fallthrough]];
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9': {
-        // A run too long for 32 bits saturates rather than wrapping to a small width.
-        UINTN Value = 0;
-        for (; Character >= '0' && Character <= '9'; Format.Advance(), Character = Format.Current()) {
-          const UINTN Digit = Character - '0';
-          Value = Value > (MaxCount - Digit) / 10 ? MaxCount : Value * 10 + Digit;
-        }
-        Format.Back();
-        if ((Item.Flags & PrecisionGiven) != 0) {
-          PrecisionDropped = false;
-        }
-        SetWidthOrPrecision(Item, Value);
-        break;
       }
-      case 0:
-        // The format ends inside a "%" element: stay on the character
-        // before the end so that the main loop stops after this element.
-        Item.Precision = 0;
-        Format.Back();
-        return 0;
-      default:
-        if (PrecisionDropped) {
-          Item.Flags &= ~PrecisionGiven;
-          Item.Precision = 1;
-        }
-        return Character;
+      Format -= Step;
+      if ((Spec.Flags & PrecisionGiven) != 0) {
+        PrecisionDropped = false;
+      }
+      SetWidthOrPrecision(Spec, static_cast<UINTN>(Value));
+    } else if (Character == '*') {
+      const INT32 Value = static_cast<INT32>(Arguments.Take32());
+      if ((Spec.Flags & PrecisionGiven) != 0) {
+        PrecisionDropped = Value < 0;
+      }
+      SetWidthOrPrecision(Spec, Value < 0 ? 0 : static_cast<UINTN>(Value));
+    } else if (Character == '.') {
+      Spec.Flags |= PrecisionGiven;
+    } else if ((Character | 0x20) == 'l') {
+      Spec.Flags |= Value64;
+    } else if (Character - ' ' < sizeof(FlagBits) && FlagBits[Character - ' '] != 0) {
+      Spec.Flags |= FlagBits[Character - ' '];
+    } else if (Character == 0) {
+      Spec.Precision = 0;
+      Format -= Step;
+      return 0;
+    } else {
+      if (PrecisionDropped) {
+        Spec.Flags &= ~PrecisionGiven;
+        Spec.Precision = 1;
+      }
+      return Character;
     }
   }
 }
 
-// Counts the characters of a text before its terminator, never reading past a
-// given precision (the text may end there without a terminator).
-void MeasureText(Element& Item) {
-  using namespace PrintFlags;
-  if ((Item.Flags & DigitsReversed) == 0) {
-    const bool Wide = (Item.Flags & ArgWide) != 0;
-    const bool Limited = (Item.Flags & PrecisionGiven) != 0;
-    const UINTN Step = Wide ? 2 : 1;
-    UINTN Count = 0;
-    for (const UINT8* Text = Item.Text; (!Limited || Count < Item.Precision) && ReadTextCharacter(Text, Wide) != 0;
-         Text += Step) {
-      ++Count;
-    }
-    Item.Count = Count;
-  }
-  if (Item.Precision < Item.Count) {
-    Item.Precision = Item.Count;
-  }
-}
+// The text an element writes after its padding: a byte or CHAR16 string read
+// up to where it stops or a limit, or a digit string after an optional sign.
+struct ElementText {
+  const UINT8* Text;
+  UINTN Step;    // 2 for CHAR16 text
+  UINTN Count;   // characters, sign included
+  UINTN Limit;   // characters of Text to write at most
+  UINT32 Sign;   // 0, ' ', '+' or '-'
+  bool Number;   // padded with zeros after the sign instead of blanks
+  bool Run;      // plain format characters: stops where an element starts
+};
 
-void WriteElement(const Element& Item, OutputWriter& Out) {
-  using namespace PrintFlags;
-  const bool Padded = (Item.Flags & WidthGiven) != 0 && Item.Width > Item.Precision;
-  const UINTN Padding = Padded ? Item.Width - Item.Precision : 0;
-  const bool Left = (Item.Flags & AlignLeft) != 0;
-  // The precision covers sign, leading zeros or blanks, and the text.
-  if (Out.CountsOnly()) {
-    Out.Count(static_cast<UINT64>(Padding) + Item.Precision);
-    return;
+const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
+
+// Numbers: the digits are written backwards from the end of the scratch
+// text, so that they read forwards; hexadecimal by shifts, decimal by the
+// constant 10, values above 32 bits in pieces of eight hexadecimal or nine
+// decimal digits.
+void NumberText(ElementText& Out, Specification& Spec, ArgSlots& Arguments, CHAR8* Scratch) {
+  UINT32 Low = Arguments.Take32();
+  UINT32 High = (Spec.Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
+  if ((Spec.Flags & ShowSpace) != 0) {
+    Out.Sign = ' ';
   }
-  if (!Left) {
-    Out.Fill(Padding, ' ');
+  if ((Spec.Flags & ShowPlus) != 0) {
+    Out.Sign = '+';
   }
-  const bool Number = (Item.Flags & DigitsReversed) != 0;
-  if (Number) {
-    if (Item.Sign != 0) {
-      Out.Put(Item.Sign);
+  const bool Negative = static_cast<INT32>(High) < 0;
+  const bool Hex = (Spec.Flags & Base16) != 0;
+  // A group counter that starts at 4 never reaches 3: no separators.
+  UINTN Grouped = 4;
+  if (Hex) {
+    // A 32-bit value prints as the unsigned pattern it was passed as.
+    if ((Spec.Flags & Value64) == 0) {
+      High = 0;
     }
-    Out.Fill(Item.Precision - Item.Count, '0');
   } else {
-    Out.Fill(Item.Precision - Item.Count, ' ');
+    if ((Spec.Flags & GroupThousands) != 0) {
+      Grouped = 0;
+      Spec.Precision = 1;
+      Spec.Flags &= ~ZeroFill;
+    }
+    if (Negative && (Spec.Flags & TreatUnsigned) == 0) {
+      Out.Sign = '-';
+      High = 0 - High - (Low != 0 ? 1 : 0);
+      Low = 0 - Low;
+    } else if ((Spec.Flags & TreatUnsigned) != 0 && (Spec.Flags & Value64) == 0) {
+      High = 0;
+    }
   }
-  const bool Wide = (Item.Flags & ArgWide) != 0;
-  if (!Number) {
-    Out.PutText(Item.Text, Item.Count, Wide);
-    if (Left) {
-      Out.Fill(Padding, ' ');
+  CHAR8* const Last = Scratch + ScratchTextLength;
+  CHAR8* Digit = Last;
+  if ((Low | High) != 0 || Spec.Precision != 0) {
+    bool Final;
+    do {
+      // A piece below the most significant one keeps its leading zeros.
+      UINT32 Piece = Low;
+      UINTN Digits = 1;
+      Final = High == 0;
+      if (!Final && Hex) {
+        Digits = 8;
+        Low = High;
+        High = 0;
+      } else if (!Final) {
+        Digits = 9;
+        const UINT64 Rest = DivU64x32Remainder((static_cast<UINT64>(High) << 32) | Low, 1000000000, &Piece);
+        Low = static_cast<UINT32>(Rest);
+        High = static_cast<UINT32>(Rest >> 32);
+      }
+      UINTN Written = 0;
+      do {
+        UINT32 Value;
+        if (Hex) {
+          Value = Piece & 0xF;
+          Piece >>= 4;
+        } else {
+          if (Grouped == 3) {
+            *--Digit = ',';
+            Grouped = 0;
+          }
+          ++Grouped;
+          Value = Piece % 10;
+          Piece /= 10;
+        }
+        *--Digit = HexDigits[Value];
+      } while (++Written < Digits || Piece != 0);
+    } while (!Final);
+  }
+  Out.Text = Bytes(Digit);
+  Out.Limit = static_cast<UINTN>(Last - Digit);
+  Out.Count = Out.Limit;
+  Out.Number = true;
+  if (Out.Sign != 0) {
+    ++Out.Count;
+    // A precision run saturated at 0xFFFFFFFF stays the largest rather than wrapping to 0.
+    if (Spec.Precision != MaxCount) {
+      ++Spec.Precision;
+    }
+  }
+  if ((Spec.Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
+    Spec.Precision = Spec.Width;
+  }
+}
+
+// Chooses the text for a conversion character, or for a line end outside
+// "%"; a line end may consume the next format character. One-character texts
+// are CHAR16 texts in the scratch text.
+void ConvertElement(ElementText& Out, Specification& Spec, UINT32 Conversion, const UINT8*& Format, UINTN Step,
+                    ArgSlots& Arguments, CHAR8* Scratch) {
+  if (Conversion == 'd' || Conversion == 'u' || Conversion == 'x' || Conversion == 'X' || Conversion == 'p') {
+    if (Conversion == 'p') {
+      Spec.Flags &= ~(ShowPlus | ShowSpace | Value64);
+    }
+    if (Conversion == 'p' || Conversion == 'X') {
+      Spec.Flags |= ZeroFill;
+    }
+    if (Conversion != 'd' && Conversion != 'u') {
+      Spec.Flags |= Base16;
+    }
+    if (Conversion == 'u') {
+      Spec.Flags &= ~ShowPlus;
+      Spec.Flags |= TreatUnsigned;
+    }
+    NumberText(Out, Spec, Arguments, Scratch);
+    return;
+  }
+  if (Conversion == 'a' || Conversion == 's' || Conversion == 'S') {
+    Out.Text = Arguments.TakePointer();
+    Out.Step = Conversion == 'a' ? 1 : 2;
+    if (Out.Text == nullptr) {
+      Out.Text = Bytes("<null string>");
+      Out.Step = 1;
+    }
+    if ((Spec.Flags & PrecisionGiven) == 0) {
+      Spec.Precision = 0;
     }
     return;
   }
-  const INTN Step = -1;
-  const UINT8* Text = Item.Text;
-  UINTN GroupCounter = Item.GroupCounter;
-  for (UINTN Index = Item.Sign != 0 ? 1 : 0; Index < Item.Count && Out.Room(); ++Index) {
-    Out.Put(ReadTextCharacter(Text, Wide));
-    Text += Step;
-    if (Item.Group && ++GroupCounter == 3) {
-      GroupCounter = 0;
-      ++Index;
-      if (Index < Item.Count) {
-        Out.Put(',');
-      }
+  if (Conversion == 'g' || Conversion == 't') {
+    const UINT8* Record = Arguments.TakePointer();
+    if (Record == nullptr) {
+      Out.Text = Bytes(Conversion == 'g' ? "<null guid>" : "<null time>");
+    } else {
+      Out.Text = Bytes(Conversion == 'g' ? GuidText(Record, Scratch) : TimeText(Record, Scratch));
     }
+    return;
   }
-  if (Left) {
-    Out.Fill(Padding, ' ');
+  if (Conversion == 'r') {
+    Out.Text = Bytes(StatusText(Arguments.Take32(), Scratch));
+    return;
   }
+  // Serial terminals need both line-end characters; either order in the
+  // format, or a line feed alone, becomes one "\r\n".
+  const UINT32 Next = ReadCharacter(Format + Step, Step);
+  if (Conversion == '\n') {
+    Out.Text = Bytes("\r\n");
+    if (Next == '\r') {
+      Format += Step;
+    }
+    return;
+  }
+  if (Conversion == '\r') {
+    Out.Text = Bytes("\r");
+    if (Next == '\n') {
+      Out.Text = Bytes("\r\n");
+      Format += Step;
+    }
+    return;
+  }
+  // "%c", "%%", an unknown character, or the end of the format (an empty text).
+  if (Conversion == 'c') {
+    Conversion = Arguments.Take32();
+  }
+  Scratch[0] = static_cast<CHAR8>(Conversion);
+  Scratch[1] = static_cast<CHAR8>(Conversion >> 8);
+  Scratch[2] = 0;
+  Scratch[3] = 0;
+  Out.Text = Bytes(Scratch);
+  Out.Step = 2;
 }
 }  // namespace
 
@@ -257,7 +358,6 @@ UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character
 }
 
 CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
-  static constexpr CHAR8 DigitTable[] = "0123456789ABCDEF";
   CHAR8* Position = Scratch;
   *Position = 0;
   do {
@@ -271,14 +371,13 @@ CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
     } else {
       Value = DivU64x32Remainder(Value, Radix, &Remainder);
     }
-    *++Position = DigitTable[Remainder & 0x0F];
+    *++Position = HexDigits[Remainder & 0x0F];
   } while (Value != 0);
   return Position;
 }
 
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
                    const UINT32* SecondList) {
-  using namespace PrintFlags;
   const bool Measuring = (Flags & MeasureOnly) != 0;
   if (Measuring) {
     if (BufferSize == 0) {
@@ -296,7 +395,6 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   }
 
   const UINTN SizeShift = (Flags & WideOutput) != 0 ? 1 : 0;
-  const UINTN CharacterSize = UINTN{1} << SizeShift;
   auto* const Start = static_cast<UINT8*>(Buffer);
   UINT8* End = Start;
   if (Start != nullptr) {
@@ -313,70 +411,110 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
     End = reinterpret_cast<UINT8*>(reinterpret_cast<UINTN>(Start) + ((BufferSize - 1) << SizeShift));
   }
 
-  const bool WideFormatText = (Flags & WideFormat) != 0;
+  const UINTN Step = (Flags & WideFormat) != 0 ? 2 : 1;
   if constexpr (AssertChecksEnabled()) {
-    if (WideFormatText) {
+    if (Step == 2) {
       Check(StrSize(static_cast<const CHAR16*>(Format)) != 0, PrintLibSites::WideFormatSize);
-    } else {
+    } else if (Settings::PcdMaximumAsciiStringLength != 0 || Format == nullptr) {
+      // Without a length limit a walk over a present format cannot report,
+      // so only a missing one is walked (and reported).
       Check(AsciiStrSize(static_cast<const CHAR8*>(Format)) != 0, PrintLibSites::AsciiFormatSize);
     }
   }
   // A missing format has been reported; it prints as an empty one.
   static constexpr UINT8 EmptyFormat[2] = {0, 0};
-  const auto* FormatText = Format != nullptr ? static_cast<const UINT8*>(Format) : EmptyFormat;
+  const UINT8* At = Format != nullptr ? static_cast<const UINT8*>(Format) : EmptyFormat;
 
-  FormatCursor Cursor(FormatText, WideFormatText ? 2 : 1);
+  // Nothing is stored when measuring or without a buffer; a measured buffer
+  // of one character takes no element at all.
+  const bool Storing = Start != nullptr && !Measuring;
+  OutputWriter Out(Start, Storing ? End : Start, SizeShift != 0);
+  UINT64 Counted = 0;
   ArgSlots Arguments(SecondList != nullptr ? SecondList : ArgumentList);
-  OutputWriter Out(Start, End, CharacterSize, Start != nullptr && !Measuring);
-  CHAR8 ScratchText[ScratchTextLength];
+  CHAR8 Scratch[ScratchTextLength];
 
-  for (UINT16 Character = Cursor.Current(); Character != 0 && (Start == nullptr || Out.Room());
-       Cursor.Advance(), Character = Cursor.Current()) {
-    // Field by field: a zeroed aggregate would become a memset call.
-    Element Item;
-    Item.Flags = Flags & CallerBits;
-    Item.Width = 0;
-    Item.Precision = 1;
-    Item.Sign = 0;
-    Item.Group = false;
-    Item.Count = 0;
-    Item.GroupCounter = 0;
-    Item.Text = nullptr;
-    // A plain character is an element of its own with nothing to pad.
-    if (Character != '%' && Character != '\n' && Character != '\r') {
-      if (Out.CountsOnly()) {
-        Out.Count(1);
-      } else {
-        Out.Put(Character);
+  for (bool Open = Start == nullptr || Start < End; Open;) {
+    const UINT32 Character = ReadCharacter(At, Step);
+    if (Character == 0) {
+      break;
+    }
+    // The options word is cut back to the caller's bits at every element.
+    Specification Spec = {Flags & CallerBits, 0, 1};
+    ElementText Text = {At, Step, 0, MaxCount, 0, false, !StartsElement(Character)};
+    if (Text.Run) {
+      // Plain characters are elements of one character each, with nothing to
+      // pad: a run of them is taken at once.
+      Spec.Precision = 0;
+    } else {
+      Text.Step = 1;
+      const UINT32 Conversion = Character == '%' ? ParseSpecification(Spec, At, Step, Arguments) : Character;
+      ConvertElement(Text, Spec, Conversion, At, Step, Arguments, Scratch);
+      At += Step;
+    }
+
+    if (!Text.Number) {
+      // A precision limits the characters taken. The rest of the text counts
+      // only for MeasureOnly and for padding, and padding needs no count
+      // beyond the width and the precision.
+      if ((Spec.Flags & PrecisionGiven) != 0) {
+        Text.Limit = Spec.Precision;
+      }
+      UINTN Needed = Text.Limit;
+      if (Storing) {
+        const UINTN Padded = Spec.Width > Spec.Precision ? Spec.Width : Spec.Precision;
+        Needed = Padded < Needed ? Padded : Needed;
+      }
+      Text.Count = TextLength(Text.Text, Text.Step, Needed, Text.Run);
+    }
+    if (Spec.Precision < Text.Count) {
+      Spec.Precision = Text.Count;
+    }
+    const bool Padded = (Spec.Flags & WidthGiven) != 0 && Spec.Width > Spec.Precision;
+    const UINTN Padding = Padded ? Spec.Width - Spec.Precision : 0;
+    // The precision covers sign, leading zeros or blanks, and the text.
+    if (!Storing) {
+      Counted += static_cast<UINT64>(Padding) + Spec.Precision;
+      if (Text.Run) {
+        At += Text.Count * Step;
       }
       continue;
     }
-    if (Character == '%') {
-      const UINT16 Conversion = ParseSpecification(Item, Cursor, Arguments);
-      ConvertElement(Item, Conversion, Cursor, Arguments, ScratchText);
-    } else {
-      LiteralElement(Item, Character, Cursor);
+    const bool Left = (Spec.Flags & AlignLeft) != 0;
+    if (!Left) {
+      Out.Fill(Padding, ' ');
     }
-    MeasureText(Item);
-    WriteElement(Item, Out);
+    if (Text.Sign != 0) {
+      Out.Fill(1, Text.Sign);
+    }
+    Out.Fill(Spec.Precision - Text.Count, Text.Number ? '0' : ' ');
+    const UINTN Copied = Out.Copy(Text.Text, Text.Step, Text.Limit, Text.Run);
+    if (Left) {
+      Out.Fill(Padding, ' ');
+    }
+    // No further element starts once the end bound is reached.
+    if (!Out.Room()) {
+      break;
+    }
+    if (Text.Run) {
+      At += Copied * Step;
+    }
   }
 
   if (Measuring) {
-    const UINT64 Total = Out.Counted();
-    return Total > MaxCount ? MaxCount : static_cast<UINTN>(Total);
+    return Counted > MaxCount ? MaxCount : static_cast<UINTN>(Counted);
   }
 
-  Check(Buffer != nullptr, PrintLibSites::BufferPresentAtEnd);
-  // End is one character short of the buffer's end, so the terminator fits.
+  // The buffer is present here (a missing one returned at the start), and End
+  // is one character short of its end, so the terminator fits.
   UINT8* const Terminator = Out.At();
   Terminator[0] = 0;
   if (SizeShift != 0) {
     Terminator[1] = 0;
   }
   if constexpr (AssertChecksEnabled()) {
-    if ((Flags & WideOutput) != 0) {
+    if (SizeShift != 0) {
       Check(StrSize(reinterpret_cast<const CHAR16*>(Start)) != 0, PrintLibSites::WideResultSize);
-    } else {
+    } else if constexpr (Settings::PcdMaximumAsciiStringLength != 0) {
       Check(AsciiStrSize(reinterpret_cast<const CHAR8*>(Start)) != 0, PrintLibSites::AsciiResultSize);
     }
   }
