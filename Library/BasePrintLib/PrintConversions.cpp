@@ -11,34 +11,13 @@ constexpr const CHAR8* GuidLayout = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02
 constexpr const CHAR8* TimeLayout = "%02d/%02d/%04d  %02d:%02d";
 constexpr const CHAR8* StatusLayout = "%08X";
 
-// Without a limit a walk over a present text cannot report, so it is left out.
+// Without a limit a walk over a present text cannot report, so it is left
+// out; the size checks around such walks can never fail.
 void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
   if constexpr (AssertChecksEnabled() && Settings::PcdMaximumAsciiStringLength != 0) {
-    Check(AsciiStrSize(Layout) != 0, PrintLibSites::AsciiFormatSize);
-    Check(AsciiStrSize(Text) != 0, PrintLibSites::AsciiResultSize);
+    AsciiStrSize(Layout);
+    AsciiStrSize(Text);
   }
-}
-
-// Exactly Digits hexadecimal digits of Value, most significant first.
-[[gnu::noinline]] CHAR8* PutHex(CHAR8* At, UINT32 Value, UINTN Digits) {
-  for (UINTN Index = Digits; Index != 0; --Index) {
-    At[Index - 1] = HexDigits[Value & 0xF];
-    Value >>= 4;
-  }
-  return At + Digits;
-}
-
-// At least Digits decimal digits of Value, zeros in front.
-[[gnu::noinline]] CHAR8* PutDecimal(CHAR8* At, UINT32 Value, UINTN Digits) {
-  UINTN Length = 1;
-  for (UINT32 Rest = Value; Rest >= 10; Rest /= 10) {
-    ++Length;
-  }
-  CHAR8* const End = At + (Length > Digits ? Length : Digits);
-  for (CHAR8* Digit = End; Digit != At; Value /= 10) {
-    *--Digit = static_cast<CHAR8>('0' + Value % 10);
-  }
-  return End;
 }
 }  // namespace
 
@@ -51,7 +30,8 @@ const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
     if (Index == 4 || Index == 6 || Index == 8 || Index == 10) {
       *At++ = '-';
     }
-    At = PutHex(At, Guid[ByteOrder[Index]], 2);
+    At += 2;
+    PutDigits(At, Guid[ByteOrder[Index]], true, 2, false);
   }
   *At = 0;
   WalkAsFormatted(GuidLayout, Scratch);
@@ -59,20 +39,25 @@ const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
 }
 
 const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch) {
-  // Byte reads: the record may sit at any alignment.
-  CHAR8* At = PutDecimal(Scratch, Time[2], 2);
-  *At++ = '/';
-  At = PutDecimal(At, Time[3], 2);
-  *At++ = '/';
-  At = PutDecimal(At, Time[0] | (Time[1] << 8), 4);
-  *At++ = ' ';
-  *At++ = ' ';
-  At = PutDecimal(At, Time[4], 2);
-  *At++ = ':';
-  At = PutDecimal(At, Time[5], 2);
+  // Written backwards from the end, minute first, since a field may be wider
+  // than its least width; byte reads, since the record may sit at any alignment.
+  static constexpr UINT8 FieldOffset[] = {5, 4, 0, 3, 2};  // minute, hour, year, day, month
+  static constexpr CHAR8 Separator[] = ": //";
+  CHAR8* At = Scratch + ScratchTextLength - 1;
   *At = 0;
-  WalkAsFormatted(TimeLayout, Scratch);
-  return Scratch;
+  for (UINTN Field = 0; Field < sizeof(FieldOffset); ++Field) {
+    const UINT8* Bytes = Time + FieldOffset[Field];
+    const bool Year = Field == 2;
+    At = PutDigits(At, Year ? Bytes[0] | (Bytes[1] << 8) : Bytes[0], false, Year ? 4 : 2, false);
+    if (Field == 1) {
+      *--At = ' ';
+    }
+    if (Field < 4) {
+      *--At = Separator[Field];
+    }
+  }
+  WalkAsFormatted(TimeLayout, At);
+  return At;
 }
 
 const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
@@ -84,7 +69,8 @@ const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
   } else if (Status < StatusWarningCount) {
     return StatusTextTable[Status];
   }
-  *PutHex(Scratch, Status, 8) = 0;
+  Scratch[8] = 0;
+  PutDigits(Scratch + 8, Status, true, 8, false);
   WalkAsFormatted(StatusLayout, Scratch);
   return Scratch;
 }

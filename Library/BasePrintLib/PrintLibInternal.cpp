@@ -19,59 +19,45 @@ constexpr bool StartsElement(UINT32 Character) {
 // they need not be aligned.
 UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | (At[1] << 8)) : At[0]; }
 
-// Where a text stops: at its terminator, or, for a run of plain format
-// characters, also at the first character that starts an element.
-bool Stops(UINT32 Character, bool Run) { return StartsElement(Character) && (Character == 0 || Run); }
+// The option bits of the flag characters from " " to "-".
+constexpr UINT8 FlagBits[] = {ShowSpace, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ShowPlus, GroupThousands, AlignLeft};
+static_assert(FlagBits['+' - ' '] == ShowPlus && FlagBits[',' - ' '] == GroupThousands &&
+              FlagBits['-' - ' '] == AlignLeft);
 
-// Characters of a text before it stops, at most Limit; nothing past the limit
-// is read (the text may end there without a terminator).
-[[gnu::noinline]] UINTN TextLength(const UINT8* Text, UINTN Step, UINTN Limit, bool Run) {
-  UINTN Count = 0;
-  for (; Count < Limit && !Stops(ReadCharacter(Text, Step), Run); Text += Step) {
-    ++Count;
-  }
-  return Count;
-}
+// Conversion letters by kind: five numbers, three strings, two records, the
+// status, the character; any other character prints itself.
+constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
+enum ConversionKind : UINTN { FirstString = 5, Guid = 8, Time = 9, Status = 10, Character = 11 };
+// The option bits each number conversion clears and sets.
+constexpr UINT8 NumberClears[FirstString] = {0, ShowPlus, 0, 0, ShowPlus | ShowSpace | Value64};
+constexpr UINT16 NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
 
-// Owns the output bound: characters are stored only below End, which leaves
-// one character for the terminator. End lies a whole number of characters
-// after the start, so a character that starts below it fits.
-class OutputWriter {
+const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
+
+// One call of the engine: the format cursor, the argument slots, the bounded
+// writer, and the element in hand with the text it writes after its padding.
+// The writer counts every character and stores those that fit below End,
+// which leaves one character for the terminator (End lies a whole number of
+// characters after the start, so a character that starts below it fits).
+// Measuring is writing with no room; storing stops at the bound.
+class Engine {
 public:
-  OutputWriter(UINT8* Start, UINT8* End, bool Wide) : Position(Start), End(End), Wide(Wide) {}
+  Engine(const UINT8* Format, UINTN Step, const UINT32* Slots, UINT8* Start, UINT8* End, bool Wide, bool Storing)
+      : At(Format), Step(Step), Arguments(Slots), Position(Start), End(End), Wide(Wide), Storing(Storing) {}
 
-  bool Room() const { return Position < End; }
-  UINT8* At() const { return Position; }
-
-  [[gnu::noinline]] void Fill(UINTN Count, UINT32 Character) {
-    for (; Count != 0 && Position < End; --Count) {
-      Store(Character);
-    }
-  }
-  // A text up to where it stops or Limit characters, as much as fits;
-  // returns the characters taken. Byte text into byte output is the hot case.
-  [[gnu::noinline]] UINTN Copy(const UINT8* Text, UINTN Step, UINTN Limit, bool Run) {
-    UINTN Index = 0;
-    if (Step == 1 && !Wide) {
-      const UINTN Left = static_cast<UINTN>(End - Position);
-      const UINTN Most = Limit < Left ? Limit : Left;
-      for (; Index < Most && !Stops(Text[Index], Run); ++Index) {
-        Position[Index] = Text[Index];
-      }
-      Position += Index;
-      return Index;
-    }
-    for (; Index < Limit && Position < End; ++Index, Text += Step) {
-      const UINT32 Character = ReadCharacter(Text, Step);
-      if (Stops(Character, Run)) {
-        break;
-      }
-      Store(Character);
-    }
-    return Index;
-  }
+  // Runs the format; returns where the output stops.
+  UINT8* Write(UINTN CallerFlags);
+  UINT64 Measured() const { return Counted; }
 
 private:
+  UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
+  UINT32 ParseSpecification();
+  void NumberText();
+  void ConvertElement(UINT32 Conversion);
+  void WriteElement();
+  void Fill(UINTN Times, UINT32 Character);
+  UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
+
   void Store(UINT32 Character) {
     *Position++ = static_cast<UINT8>(Character);
     if (Wide) {
@@ -79,267 +65,338 @@ private:
     }
   }
 
+  const UINT8* At;
+  UINTN Step;
+  ArgSlots Arguments;
   UINT8* Position;
   UINT8* End;
   bool Wide;
-};
+  bool Storing;
+  UINT64 Counted = 0;
 
-// The option bits of the flag characters from " " to "-".
-constexpr UINT8 FlagBits[] = {ShowSpace, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ShowPlus, GroupThousands, AlignLeft};
-static_assert(FlagBits['+' - ' '] == ShowPlus && FlagBits[',' - ' '] == GroupThousands &&
-              FlagBits['-' - ' '] == AlignLeft);
-
-// What the flags, width and precision after "%" asked for.
-struct Specification {
   UINTN Flags;
   UINTN Width;
   UINTN Precision;
+  const UINT8* Text;
+  UINTN TextStep;   // 2 for CHAR16 text
+  UINTN Count;      // characters, sign included
+  UINTN Limit;      // characters of Text to write at most
+  UINT32 Sign;      // 0, ' ', '+' or '-'
+  bool Number;      // padded with zeros after the sign instead of blanks
+  CHAR8 Scratch[ScratchTextLength];
 };
 
-// A number before any "." is the width, after it the precision.
-void SetWidthOrPrecision(Specification& Spec, UINTN Value) {
-  if ((Spec.Flags & PrecisionGiven) == 0) {
-    Spec.Flags |= WidthGiven;
-    Spec.Width = Value;
-  } else {
-    Spec.Precision = Value;
+// Counts Times characters and stores as many as fit, so that a huge count
+// costs nothing when measuring and at most the buffer when storing.
+[[gnu::noinline]] void Engine::Fill(UINTN Times, UINT32 Character) {
+  Counted += Times;
+  for (; Times != 0 && Position < End; --Times) {
+    Store(Character);
   }
 }
 
+// Walks a text up to its terminator (for a run of plain format characters,
+// up to the first character that starts an element) or Most characters; with
+// Write it counts and stores them, storing as many as fit. Returns the
+// characters walked; nothing past Most is read (a text may end there without
+// a terminator), and nothing past the bound when storing.
+[[gnu::noinline]] UINTN Engine::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
+  UINTN Index = 0;
+  if (Write && Storing && FromStep == 1 && !Wide) {
+    // Byte text into byte output, the common case, as a plain bounded copy.
+    const UINTN Left = static_cast<UINTN>(End - Position);
+    if (Most > Left) {
+      Most = Left;
+    }
+    for (; Index < Most; ++Index) {
+      const UINT8 Character = From[Index];
+      if (StartsElement(Character) && (Character == 0 || Run)) {
+        break;
+      }
+      Position[Index] = Character;
+    }
+    Position += Index;
+    return Index;
+  }
+  for (; Index < Most; ++Index, From += FromStep) {
+    const UINT32 Character = ReadCharacter(From, FromStep);
+    if (Character == 0 || (Run && StartsElement(Character))) {
+      break;
+    }
+    if (Write) {
+      if (Position < End) {
+        Store(Character);
+      } else if (Storing) {
+        break;
+      }
+    }
+  }
+  if (Write) {
+    Counted += Index;
+  }
+  return Index;
+}
+
 // Parses flags, width and precision after "%" and returns the conversion
-// character; Format is left on it (on the character before the end when the
-// format ends inside the element, so that the main loop stops after it).
-UINT32 ParseSpecification(Specification& Spec, const UINT8*& Format, UINTN Step, ArgSlots& Arguments) {
+// character; the cursor is left on it (on the character before the end when
+// the format ends inside the element, so that the main loop stops after it).
+[[gnu::noinline]] UINT32 Engine::ParseSpecification() {
+  const UINT8* Cursor = At;
+  UINTN Options = Flags;
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
   // and a negative precision counts as none given unless a later one replaces it.
   bool PrecisionDropped = false;
   for (;;) {
-    Format += Step;
-    UINT32 Character = ReadCharacter(Format, Step);
-    if (Character >= '0' && Character <= '9') {
-      if (Character == '0' && (Spec.Flags & PrecisionGiven) == 0) {
-        Spec.Flags |= ZeroFill;
+    Cursor += Step;
+    UINT32 Character = ReadCharacter(Cursor, Step);
+    UINTN Value = 0;
+    bool Negative = false;
+    if (Character == '*') {
+      const INT32 Given = static_cast<INT32>(Arguments.Take32());
+      Negative = Given < 0;
+      Value = Negative ? 0 : static_cast<UINTN>(Given);
+    } else if (Character - '0' < 10) {
+      if (Character == '0' && (Options & PrecisionGiven) == 0) {
+        Options |= ZeroFill;
       }
       // A run too long for 32 bits saturates rather than wrapping to a small width.
-      UINT64 Value = 0;
-      for (; Character >= '0' && Character <= '9'; Format += Step, Character = ReadCharacter(Format, Step)) {
-        Value = Value * 10 + (Character - '0');
-        if (Value > MaxCount) {
+      do {
+        if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
           Value = MaxCount;
         }
-      }
-      Format -= Step;
-      if ((Spec.Flags & PrecisionGiven) != 0) {
-        PrecisionDropped = false;
-      }
-      SetWidthOrPrecision(Spec, static_cast<UINTN>(Value));
-    } else if (Character == '*') {
-      const INT32 Value = static_cast<INT32>(Arguments.Take32());
-      if ((Spec.Flags & PrecisionGiven) != 0) {
-        PrecisionDropped = Value < 0;
-      }
-      SetWidthOrPrecision(Spec, Value < 0 ? 0 : static_cast<UINTN>(Value));
-    } else if (Character == '.') {
-      Spec.Flags |= PrecisionGiven;
-    } else if ((Character | 0x20) == 'l') {
-      Spec.Flags |= Value64;
-    } else if (Character - ' ' < sizeof(FlagBits) && FlagBits[Character - ' '] != 0) {
-      Spec.Flags |= FlagBits[Character - ' '];
-    } else if (Character == 0) {
-      Spec.Precision = 0;
-      Format -= Step;
-      return 0;
+        Cursor += Step;
+        Character = ReadCharacter(Cursor, Step);
+      } while (Character - '0' < 10);
+      Cursor -= Step;
     } else {
-      if (PrecisionDropped) {
-        Spec.Flags &= ~PrecisionGiven;
-        Spec.Precision = 1;
+      if (Character == '.') {
+        Options |= PrecisionGiven;
+      } else if ((Character | 0x20) == 'l') {
+        Options |= Value64;
+      } else if (Character - ' ' < sizeof(FlagBits) && FlagBits[Character - ' '] != 0) {
+        Options |= FlagBits[Character - ' '];
+      } else {
+        if (Character == 0) {
+          Precision = 0;
+          Cursor -= Step;
+        } else if (PrecisionDropped) {
+          Options &= ~PrecisionGiven;
+          Precision = 1;
+        }
+        At = Cursor;
+        Flags = Options;
+        return Character;
       }
-      return Character;
+      continue;
+    }
+    // A number before any "." is the width, after it the precision.
+    if ((Options & PrecisionGiven) != 0) {
+      Precision = Value;
+      PrecisionDropped = Negative;
+    } else {
+      Options |= WidthGiven;
+      Width = Value;
     }
   }
 }
 
-// The text an element writes after its padding: a byte or CHAR16 string read
-// up to where it stops or a limit, or a digit string after an optional sign.
-struct ElementText {
-  const UINT8* Text;
-  UINTN Step;    // 2 for CHAR16 text
-  UINTN Count;   // characters, sign included
-  UINTN Limit;   // characters of Text to write at most
-  UINT32 Sign;   // 0, ' ', '+' or '-'
-  bool Number;   // padded with zeros after the sign instead of blanks
-  bool Run;      // plain format characters: stops where an element starts
-};
-
-const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
-
 // Numbers: the digits are written backwards from the end of the scratch
-// text, so that they read forwards; hexadecimal by shifts, decimal by the
-// constant 10, values above 32 bits in pieces of eight hexadecimal or nine
-// decimal digits.
-void NumberText(ElementText& Out, Specification& Spec, ArgSlots& Arguments, CHAR8* Scratch) {
+// text, so that they read forwards.
+[[gnu::noinline]] void Engine::NumberText() {
   UINT32 Low = Arguments.Take32();
-  UINT32 High = (Spec.Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
-  if ((Spec.Flags & ShowSpace) != 0) {
-    Out.Sign = ' ';
+  UINT32 High = (Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
+  if ((Flags & ShowSpace) != 0) {
+    Sign = ' ';
   }
-  if ((Spec.Flags & ShowPlus) != 0) {
-    Out.Sign = '+';
+  if ((Flags & ShowPlus) != 0) {
+    Sign = '+';
   }
-  const bool Negative = static_cast<INT32>(High) < 0;
-  const bool Hex = (Spec.Flags & Base16) != 0;
-  // A group counter that starts at 4 never reaches 3: no separators.
-  UINTN Grouped = 4;
+  const bool Hex = (Flags & Base16) != 0;
+  bool Group = false;
   if (Hex) {
     // A 32-bit value prints as the unsigned pattern it was passed as.
-    if ((Spec.Flags & Value64) == 0) {
+    if ((Flags & Value64) == 0) {
       High = 0;
     }
   } else {
-    if ((Spec.Flags & GroupThousands) != 0) {
-      Grouped = 0;
-      Spec.Precision = 1;
-      Spec.Flags &= ~ZeroFill;
+    if ((Flags & GroupThousands) != 0) {
+      Group = true;
+      Precision = 1;
+      Flags &= ~ZeroFill;
     }
-    if (Negative && (Spec.Flags & TreatUnsigned) == 0) {
-      Out.Sign = '-';
+    if (static_cast<INT32>(High) < 0 && (Flags & TreatUnsigned) == 0) {
+      Sign = '-';
       High = 0 - High - (Low != 0 ? 1 : 0);
       Low = 0 - Low;
-    } else if ((Spec.Flags & TreatUnsigned) != 0 && (Spec.Flags & Value64) == 0) {
+    } else if ((Flags & TreatUnsigned) != 0 && (Flags & Value64) == 0) {
       High = 0;
     }
   }
   CHAR8* const Last = Scratch + ScratchTextLength;
-  CHAR8* Digit = Last;
-  if ((Low | High) != 0 || Spec.Precision != 0) {
-    bool Final;
-    do {
-      // A piece below the most significant one keeps its leading zeros.
-      UINT32 Piece = Low;
-      UINTN Digits = 1;
-      Final = High == 0;
-      if (!Final && Hex) {
-        Digits = 8;
-        Low = High;
-        High = 0;
-      } else if (!Final) {
-        Digits = 9;
-        const UINT64 Rest = DivU64x32Remainder((static_cast<UINT64>(High) << 32) | Low, 1000000000, &Piece);
-        Low = static_cast<UINT32>(Rest);
-        High = static_cast<UINT32>(Rest >> 32);
-      }
-      UINTN Written = 0;
-      do {
-        UINT32 Value;
-        if (Hex) {
-          Value = Piece & 0xF;
-          Piece >>= 4;
-        } else {
-          if (Grouped == 3) {
-            *--Digit = ',';
-            Grouped = 0;
-          }
-          ++Grouped;
-          Value = Piece % 10;
-          Piece /= 10;
-        }
-        *--Digit = HexDigits[Value];
-      } while (++Written < Digits || Piece != 0);
-    } while (!Final);
+  Text = Bytes(Last);
+  if ((Low | High) != 0 || Precision != 0) {
+    Text = Bytes(PutDigits(Last, (static_cast<UINT64>(High) << 32) | Low, Hex, 1, Group));
   }
-  Out.Text = Bytes(Digit);
-  Out.Limit = static_cast<UINTN>(Last - Digit);
-  Out.Count = Out.Limit;
-  Out.Number = true;
-  if (Out.Sign != 0) {
-    ++Out.Count;
+  Limit = static_cast<UINTN>(Bytes(Last) - Text);
+  Count = Limit;
+  Number = true;
+  if (Sign != 0) {
+    ++Count;
     // A precision run saturated at 0xFFFFFFFF stays the largest rather than wrapping to 0.
-    if (Spec.Precision != MaxCount) {
-      ++Spec.Precision;
+    if (Precision != MaxCount) {
+      ++Precision;
     }
   }
-  if ((Spec.Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
-    Spec.Precision = Spec.Width;
+  if ((Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
+    Precision = Width;
   }
 }
 
 // Chooses the text for a conversion character, or for a line end outside
-// "%"; a line end may consume the next format character. One-character texts
-// are CHAR16 texts in the scratch text.
-void ConvertElement(ElementText& Out, Specification& Spec, UINT32 Conversion, const UINT8*& Format, UINTN Step,
-                    ArgSlots& Arguments, CHAR8* Scratch) {
-  if (Conversion == 'd' || Conversion == 'u' || Conversion == 'x' || Conversion == 'X' || Conversion == 'p') {
-    if (Conversion == 'p') {
-      Spec.Flags &= ~(ShowPlus | ShowSpace | Value64);
-    }
-    if (Conversion == 'p' || Conversion == 'X') {
-      Spec.Flags |= ZeroFill;
-    }
-    if (Conversion != 'd' && Conversion != 'u') {
-      Spec.Flags |= Base16;
-    }
-    if (Conversion == 'u') {
-      Spec.Flags &= ~ShowPlus;
-      Spec.Flags |= TreatUnsigned;
-    }
-    NumberText(Out, Spec, Arguments, Scratch);
+// "%"; a line end may consume the next format character. One-character
+// texts are CHAR16 texts in the scratch text.
+[[gnu::noinline]] void Engine::ConvertElement(UINT32 Conversion) {
+  UINTN Kind = 0;
+  while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
+    ++Kind;
+  }
+  if (Kind < FirstString) {
+    Flags = (Flags & ~static_cast<UINTN>(NumberClears[Kind])) | NumberSets[Kind];
+    NumberText();
     return;
   }
-  if (Conversion == 'a' || Conversion == 's' || Conversion == 'S') {
-    Out.Text = Arguments.TakePointer();
-    Out.Step = Conversion == 'a' ? 1 : 2;
-    if (Out.Text == nullptr) {
-      Out.Text = Bytes("<null string>");
-      Out.Step = 1;
-    }
-    if ((Spec.Flags & PrecisionGiven) == 0) {
-      Spec.Precision = 0;
-    }
-    return;
-  }
-  if (Conversion == 'g' || Conversion == 't') {
-    const UINT8* Record = Arguments.TakePointer();
-    if (Record == nullptr) {
-      Out.Text = Bytes(Conversion == 'g' ? "<null guid>" : "<null time>");
+  const CHAR8* Chosen = nullptr;  // none: a one-character text
+  if (Kind <= Character) {
+    // Every other conversion takes one slot: a pointer, a status or a character.
+    const UINT32 Value = Arguments.Take32();
+    const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
+    if (Kind < Guid) {
+      Text = Record;
+      TextStep = Kind == FirstString ? 1 : 2;
+      if ((Flags & PrecisionGiven) == 0) {
+        Precision = 0;
+      }
+      if (Record != nullptr) {
+        return;
+      }
+      TextStep = 1;
+      Chosen = "<null string>";
+    } else if (Kind == Guid) {
+      Chosen = Record != nullptr ? GuidText(Record, Scratch) : "<null guid>";
+    } else if (Kind == Time) {
+      Chosen = Record != nullptr ? TimeText(Record, Scratch) : "<null time>";
+    } else if (Kind == Status) {
+      Chosen = StatusText(Value, Scratch);
     } else {
-      Out.Text = Bytes(Conversion == 'g' ? GuidText(Record, Scratch) : TimeText(Record, Scratch));
+      Conversion = Value;
     }
-    return;
-  }
-  if (Conversion == 'r') {
-    Out.Text = Bytes(StatusText(Arguments.Take32(), Scratch));
-    return;
-  }
-  // Serial terminals need both line-end characters; either order in the
-  // format, or a line feed alone, becomes one "\r\n".
-  const UINT32 Next = ReadCharacter(Format + Step, Step);
-  if (Conversion == '\n') {
-    Out.Text = Bytes("\r\n");
-    if (Next == '\r') {
-      Format += Step;
+  } else if (Conversion == '\n' || Conversion == '\r') {
+    // Serial terminals need both line-end characters; either order in the
+    // format, or a line feed alone, becomes one "\r\n".
+    Chosen = "\r\n";
+    if (Peek(Step) == ('\n' ^ '\r' ^ Conversion)) {
+      At += Step;
+    } else if (Conversion == '\r') {
+      Chosen = "\r";
     }
-    return;
   }
-  if (Conversion == '\r') {
-    Out.Text = Bytes("\r");
-    if (Next == '\n') {
-      Out.Text = Bytes("\r\n");
-      Format += Step;
+  if (Chosen == nullptr) {
+    // "%c", "%%", an unknown character, or the end of the format (an empty
+    // text): one CHAR16 character and its terminator.
+    Scratch[0] = static_cast<CHAR8>(Conversion);
+    Scratch[1] = static_cast<CHAR8>(Conversion >> 8);
+    Scratch[2] = 0;
+    Scratch[3] = 0;
+    Chosen = Scratch;
+    TextStep = 2;
+  }
+  Text = Bytes(Chosen);
+}
+
+// Measures the element's text as far as padding needs, then pads and writes it.
+void Engine::WriteElement() {
+  if (!Number) {
+    // A precision limits the characters taken; padding needs no count beyond
+    // the width and the precision.
+    if ((Flags & PrecisionGiven) != 0) {
+      Limit = Precision;
     }
-    return;
+    const UINTN Padded = Width > Precision ? Width : Precision;
+    Count = Walk(Text, TextStep, Padded < Limit ? Padded : Limit, false, false);
   }
-  // "%c", "%%", an unknown character, or the end of the format (an empty text).
-  if (Conversion == 'c') {
-    Conversion = Arguments.Take32();
+  if (Precision < Count) {
+    Precision = Count;
   }
-  Scratch[0] = static_cast<CHAR8>(Conversion);
-  Scratch[1] = static_cast<CHAR8>(Conversion >> 8);
-  Scratch[2] = 0;
-  Scratch[3] = 0;
-  Out.Text = Bytes(Scratch);
-  Out.Step = 2;
+  const UINTN Padding = (Flags & WidthGiven) != 0 && Width > Precision ? Width - Precision : 0;
+  const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
+  Fill(Padding - After, ' ');
+  Fill(Sign != 0 ? 1 : 0, Sign);
+  Fill(Precision - Count, Number ? '0' : ' ');
+  Walk(Text, TextStep, Limit, false, true);
+  Fill(After, ' ');
+}
+
+[[gnu::noinline]] UINT8* Engine::Write(UINTN CallerFlags) {
+  for (;;) {
+    // Plain characters are elements of one character each, with nothing to
+    // pad: a run of them is taken at once.
+    At += Walk(At, Step, MaxCount, true, true) * Step;
+    // No further element starts once the end bound is reached.
+    const UINT32 Character = Peek(0);
+    if (Character == 0 || (Storing && Position >= End)) {
+      break;
+    }
+    // The options word is cut back to the caller's bits at every element.
+    Flags = CallerFlags;
+    Width = 0;
+    Precision = 1;
+    TextStep = 1;
+    Limit = MaxCount;
+    Sign = 0;
+    Number = false;
+    ConvertElement(Character == '%' ? ParseSpecification() : Character);
+    At += Step;
+    WriteElement();
+  }
+  return Position;
 }
 }  // namespace
+
+CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group) {
+  // A group counter that starts at 4 never reaches 3: no separators.
+  UINTN Grouped = Group ? 0 : 4;
+  for (;;) {
+    // Above 32 bits the value goes in pieces of seven hexadecimal or nine
+    // decimal digits; a piece below the most significant one keeps its zeros.
+    UINT32 Piece = static_cast<UINT32>(Value);
+    UINTN Least = Digits;
+    const bool Final = (Value >> 32) == 0;
+    if (!Final) {
+      Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Piece);
+      Least = Hex ? 7 : 9;
+    }
+    UINTN Written = 0;
+    do {
+      UINT32 Digit;
+      if (Hex) {
+        Digit = Piece & 0xF;
+        Piece >>= 4;
+      } else {
+        if (Grouped == 3) {
+          *--Last = ',';
+          Grouped = 0;
+        }
+        ++Grouped;
+        Digit = Piece % 10;
+        Piece /= 10;
+      }
+      *--Last = HexDigits[Digit];
+    } while (++Written < Least || Piece != 0);
+    if (Final) {
+      return Last;
+    }
+  }
+}
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
   for (INTN Written = 0; Written < Count && Position < End; ++Written) {
@@ -411,14 +468,17 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
     End = reinterpret_cast<UINT8*>(reinterpret_cast<UINTN>(Start) + ((BufferSize - 1) << SizeShift));
   }
 
+  // The size checks of the format and of the result can never fail (a size
+  // counts the terminator and cannot wrap in a 32-bit address space); what
+  // they can report comes from the length walk inside them: a missing string,
+  // or characters beyond the build's length limit. So the walk alone is kept,
+  // and only where the build can report from it.
   const UINTN Step = (Flags & WideFormat) != 0 ? 2 : 1;
   if constexpr (AssertChecksEnabled()) {
     if (Step == 2) {
-      Check(StrSize(static_cast<const CHAR16*>(Format)) != 0, PrintLibSites::WideFormatSize);
+      StrSize(static_cast<const CHAR16*>(Format));
     } else if (Settings::PcdMaximumAsciiStringLength != 0 || Format == nullptr) {
-      // Without a length limit a walk over a present format cannot report,
-      // so only a missing one is walked (and reported).
-      Check(AsciiStrSize(static_cast<const CHAR8*>(Format)) != 0, PrintLibSites::AsciiFormatSize);
+      AsciiStrSize(static_cast<const CHAR8*>(Format));
     }
   }
   // A missing format has been reported; it prints as an empty one.
@@ -428,94 +488,30 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   // Nothing is stored when measuring or without a buffer; a measured buffer
   // of one character takes no element at all.
   const bool Storing = Start != nullptr && !Measuring;
-  OutputWriter Out(Start, Storing ? End : Start, SizeShift != 0);
-  UINT64 Counted = 0;
-  ArgSlots Arguments(SecondList != nullptr ? SecondList : ArgumentList);
-  CHAR8 Scratch[ScratchTextLength];
-
-  for (bool Open = Start == nullptr || Start < End; Open;) {
-    const UINT32 Character = ReadCharacter(At, Step);
-    if (Character == 0) {
-      break;
-    }
-    // The options word is cut back to the caller's bits at every element.
-    Specification Spec = {Flags & CallerBits, 0, 1};
-    ElementText Text = {At, Step, 0, MaxCount, 0, false, !StartsElement(Character)};
-    if (Text.Run) {
-      // Plain characters are elements of one character each, with nothing to
-      // pad: a run of them is taken at once.
-      Spec.Precision = 0;
-    } else {
-      Text.Step = 1;
-      const UINT32 Conversion = Character == '%' ? ParseSpecification(Spec, At, Step, Arguments) : Character;
-      ConvertElement(Text, Spec, Conversion, At, Step, Arguments, Scratch);
-      At += Step;
-    }
-
-    if (!Text.Number) {
-      // A precision limits the characters taken. The rest of the text counts
-      // only for MeasureOnly and for padding, and padding needs no count
-      // beyond the width and the precision.
-      if ((Spec.Flags & PrecisionGiven) != 0) {
-        Text.Limit = Spec.Precision;
-      }
-      UINTN Needed = Text.Limit;
-      if (Storing) {
-        const UINTN Padded = Spec.Width > Spec.Precision ? Spec.Width : Spec.Precision;
-        Needed = Padded < Needed ? Padded : Needed;
-      }
-      Text.Count = TextLength(Text.Text, Text.Step, Needed, Text.Run);
-    }
-    if (Spec.Precision < Text.Count) {
-      Spec.Precision = Text.Count;
-    }
-    const bool Padded = (Spec.Flags & WidthGiven) != 0 && Spec.Width > Spec.Precision;
-    const UINTN Padding = Padded ? Spec.Width - Spec.Precision : 0;
-    // The precision covers sign, leading zeros or blanks, and the text.
-    if (!Storing) {
-      Counted += static_cast<UINT64>(Padding) + Spec.Precision;
-      if (Text.Run) {
-        At += Text.Count * Step;
-      }
-      continue;
-    }
-    const bool Left = (Spec.Flags & AlignLeft) != 0;
-    if (!Left) {
-      Out.Fill(Padding, ' ');
-    }
-    if (Text.Sign != 0) {
-      Out.Fill(1, Text.Sign);
-    }
-    Out.Fill(Spec.Precision - Text.Count, Text.Number ? '0' : ' ');
-    const UINTN Copied = Out.Copy(Text.Text, Text.Step, Text.Limit, Text.Run);
-    if (Left) {
-      Out.Fill(Padding, ' ');
-    }
-    // No further element starts once the end bound is reached.
-    if (!Out.Room()) {
-      break;
-    }
-    if (Text.Run) {
-      At += Copied * Step;
-    }
+  Engine Call(At, Step, SecondList != nullptr ? SecondList : ArgumentList, Start, Storing ? End : Start,
+              SizeShift != 0, Storing);
+  UINT8* Stop = Start;
+  if (Start == nullptr || Start < End) {
+    Stop = Call.Write(Flags & CallerBits);
   }
 
   if (Measuring) {
+    const UINT64 Counted = Call.Measured();
     return Counted > MaxCount ? MaxCount : static_cast<UINTN>(Counted);
   }
 
   // The buffer is present here (a missing one returned at the start), and End
   // is one character short of its end, so the terminator fits.
-  UINT8* const Terminator = Out.At();
+  UINT8* const Terminator = Stop;
   Terminator[0] = 0;
   if (SizeShift != 0) {
     Terminator[1] = 0;
   }
   if constexpr (AssertChecksEnabled()) {
     if (SizeShift != 0) {
-      Check(StrSize(reinterpret_cast<const CHAR16*>(Start)) != 0, PrintLibSites::WideResultSize);
+      StrSize(reinterpret_cast<const CHAR16*>(Start));
     } else if constexpr (Settings::PcdMaximumAsciiStringLength != 0) {
-      Check(AsciiStrSize(reinterpret_cast<const CHAR8*>(Start)) != 0, PrintLibSites::AsciiResultSize);
+      AsciiStrSize(reinterpret_cast<const CHAR8*>(Start));
     }
   }
   return static_cast<UINTN>(Terminator - Start) >> SizeShift;

@@ -35,6 +35,11 @@ private:
   const UINT32* Next;
 };
 
+// Writes the digits of Value backwards so that they end before Last: at least
+// Digits of them, hexadecimal or decimal, with "," between groups of three
+// when Group is set. Returns the first (most significant) one.
+CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group);
+
 // The byte texts of "%g", "%t" and the "%r" fallback, made in Scratch
 // (ScratchTextLength characters); each returns the text.
 const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch);
