@@ -19,10 +19,20 @@ constexpr bool StartsElement(UINT32 Character) {
 // they need not be aligned.
 UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | (At[1] << 8)) : At[0]; }
 
-// The option bits of the flag characters from " " to "-".
-constexpr UINT8 FlagBits[] = {ShowSpace, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ShowPlus, GroupThousands, AlignLeft};
-static_assert(FlagBits['+' - ' '] == ShowPlus && FlagBits[',' - ' '] == GroupThousands &&
-              FlagBits['-' - ' '] == AlignLeft);
+// What the characters from " " to "9" do inside a "%" element: set an
+// option bit (its number plus one), take a "*" value, or start a number;
+// 0 ends the element as its conversion character. "l" and "L" are apart.
+constexpr UINT8 StarValue = 13;
+constexpr UINT8 DigitRun = 14;
+constexpr UINT8 SpecificationCharacters['9' - ' ' + 1] = {
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, StarValue, 2, 4, 1, 12, 0,  // " " to "/"
+    DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun};
+static_assert(ShowSpace == 1u << (SpecificationCharacters[' ' - ' '] - 1) &&
+              ShowPlus == 1u << (SpecificationCharacters['+' - ' '] - 1) &&
+              GroupThousands == 1u << (SpecificationCharacters[',' - ' '] - 1) &&
+              AlignLeft == 1u << (SpecificationCharacters['-' - ' '] - 1) &&
+              PrecisionGiven == 1u << (SpecificationCharacters['.' - ' '] - 1) &&
+              SpecificationCharacters['*' - ' '] == StarValue && SpecificationCharacters['0' - ' '] == DigitRun);
 
 // Conversion letters by kind: five numbers, three strings, two records, the
 // status, the character; any other character prints itself.
@@ -57,6 +67,7 @@ private:
   void WriteElement();
   void Fill(UINTN Times, UINT32 Character);
   UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
+  UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
 
   void Store(UINT32 Character) {
     *Position++ = static_cast<UINT8>(Character);
@@ -90,9 +101,41 @@ private:
 // costs nothing when measuring and at most the buffer when storing.
 [[gnu::noinline]] void Engine::Fill(UINTN Times, UINT32 Character) {
   Counted += Times;
-  for (; Times != 0 && Position < End; --Times) {
-    Store(Character);
+  // The position is kept in a local: a store through a byte pointer could
+  // alias the member, and would make the compiler reload it every time.
+  UINT8* At = Position;
+  for (; Times != 0 && At < End; --Times) {
+    *At++ = static_cast<UINT8>(Character);
+    if (Wide) {
+      *At++ = static_cast<UINT8>(Character >> 8);
+    }
   }
+  Position = At;
+}
+
+// Stores a text as Walk does; byte text into byte output, the common case,
+// is a plain bounded copy.
+UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
+  if (!Storing || FromStep != 1 || Wide) {
+    return Walk(From, FromStep, Most, Run, true);
+  }
+  UINT8* const To = Position;
+  const UINTN Left = static_cast<UINTN>(End - To);
+  if (Most > Left) {
+    Most = Left;
+  }
+  UINTN Index = 0;
+  if (Run) {
+    for (; Index < Most && !StartsElement(From[Index]); ++Index) {
+      To[Index] = From[Index];
+    }
+  } else {
+    for (; Index < Most && From[Index] != 0; ++Index) {
+      To[Index] = From[Index];
+    }
+  }
+  Position = To + Index;
+  return Index;
 }
 
 // Walks a text up to its terminator (for a run of plain format characters,
@@ -102,22 +145,6 @@ private:
 // a terminator), and nothing past the bound when storing.
 [[gnu::noinline]] UINTN Engine::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
   UINTN Index = 0;
-  if (Write && Storing && FromStep == 1 && !Wide) {
-    // Byte text into byte output, the common case, as a plain bounded copy.
-    const UINTN Left = static_cast<UINTN>(End - Position);
-    if (Most > Left) {
-      Most = Left;
-    }
-    for (; Index < Most; ++Index) {
-      const UINT8 Character = From[Index];
-      if (StartsElement(Character) && (Character == 0 || Run)) {
-        break;
-      }
-      Position[Index] = Character;
-    }
-    Position += Index;
-    return Index;
-  }
   for (; Index < Most; ++Index, From += FromStep) {
     const UINT32 Character = ReadCharacter(From, FromStep);
     if (Character == 0 || (Run && StartsElement(Character))) {
@@ -149,13 +176,34 @@ private:
   for (;;) {
     Cursor += Step;
     UINT32 Character = ReadCharacter(Cursor, Step);
+    const UINTN Class = Character - ' ' < sizeof(SpecificationCharacters) ? SpecificationCharacters[Character - ' '] : 0;
     UINTN Value = 0;
     bool Negative = false;
-    if (Character == '*') {
+    if (Class == 0) {
+      if ((Character | 0x20) == 'l') {
+        Options |= Value64;
+        continue;
+      }
+      if (Character == 0) {
+        Precision = 0;
+        Cursor -= Step;
+      } else if (PrecisionDropped) {
+        Options &= ~PrecisionGiven;
+        Precision = 1;
+      }
+      At = Cursor;
+      Flags = Options;
+      return Character;
+    }
+    if (Class < StarValue) {
+      Options |= 1u << (Class - 1);
+      continue;
+    }
+    if (Class == StarValue) {
       const INT32 Given = static_cast<INT32>(Arguments.Take32());
       Negative = Given < 0;
       Value = Negative ? 0 : static_cast<UINTN>(Given);
-    } else if (Character - '0' < 10) {
+    } else {
       if (Character == '0' && (Options & PrecisionGiven) == 0) {
         Options |= ZeroFill;
       }
@@ -168,26 +216,6 @@ private:
         Character = ReadCharacter(Cursor, Step);
       } while (Character - '0' < 10);
       Cursor -= Step;
-    } else {
-      if (Character == '.') {
-        Options |= PrecisionGiven;
-      } else if ((Character | 0x20) == 'l') {
-        Options |= Value64;
-      } else if (Character - ' ' < sizeof(FlagBits) && FlagBits[Character - ' '] != 0) {
-        Options |= FlagBits[Character - ' '];
-      } else {
-        if (Character == 0) {
-          Precision = 0;
-          Cursor -= Step;
-        } else if (PrecisionDropped) {
-          Options &= ~PrecisionGiven;
-          Precision = 1;
-        }
-        At = Cursor;
-        Flags = Options;
-        return Character;
-      }
-      continue;
     }
     // A number before any "." is the width, after it the precision.
     if ((Options & PrecisionGiven) != 0) {
@@ -233,10 +261,26 @@ private:
     }
   }
   CHAR8* const Last = Scratch + ScratchTextLength;
-  Text = Bytes(Last);
-  if ((Low | High) != 0 || Precision != 0) {
-    Text = Bytes(PutDigits(Last, (static_cast<UINT64>(High) << 32) | Low, Hex, 1, Group));
+  CHAR8* Digit = Last;
+  if (High == 0 && !Group) {
+    // The common case, a 32-bit value without separators, done here.
+    if (Low != 0 || Precision != 0) {
+      if (Hex) {
+        do {
+          *--Digit = HexDigits[Low & 0xF];
+          Low >>= 4;
+        } while (Low != 0);
+      } else {
+        do {
+          *--Digit = static_cast<CHAR8>('0' + Low % 10);
+          Low /= 10;
+        } while (Low != 0);
+      }
+    }
+  } else {
+    Digit = PutDigits(Last, (static_cast<UINT64>(High) << 32) | Low, Hex, 1, Group);
   }
+  Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
   Count = Limit;
   Number = true;
@@ -256,6 +300,19 @@ private:
 // "%"; a line end may consume the next format character. One-character
 // texts are CHAR16 texts in the scratch text.
 [[gnu::noinline]] void Engine::ConvertElement(UINT32 Conversion) {
+  const CHAR8* Chosen = nullptr;  // none: a one-character text
+  if (Conversion == '\n' || Conversion == '\r') {
+    // Serial terminals need both line-end characters; either order in the
+    // format, or a line feed alone, becomes one "\r\n".
+    Chosen = "\r\n";
+    if (Peek(Step) == ('\n' ^ '\r' ^ Conversion)) {
+      At += Step;
+    } else if (Conversion == '\r') {
+      Chosen = "\r";
+    }
+    Text = Bytes(Chosen);
+    return;
+  }
   UINTN Kind = 0;
   while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
     ++Kind;
@@ -265,7 +322,6 @@ private:
     NumberText();
     return;
   }
-  const CHAR8* Chosen = nullptr;  // none: a one-character text
   if (Kind <= Character) {
     // Every other conversion takes one slot: a pointer, a status or a character.
     const UINT32 Value = Arguments.Take32();
@@ -290,15 +346,6 @@ private:
     } else {
       Conversion = Value;
     }
-  } else if (Conversion == '\n' || Conversion == '\r') {
-    // Serial terminals need both line-end characters; either order in the
-    // format, or a line feed alone, becomes one "\r\n".
-    Chosen = "\r\n";
-    if (Peek(Step) == ('\n' ^ '\r' ^ Conversion)) {
-      At += Step;
-    } else if (Conversion == '\r') {
-      Chosen = "\r";
-    }
   }
   if (Chosen == nullptr) {
     // "%c", "%%", an unknown character, or the end of the format (an empty
@@ -322,27 +369,40 @@ void Engine::WriteElement() {
       Limit = Precision;
     }
     const UINTN Padded = Width > Precision ? Width : Precision;
-    Count = Walk(Text, TextStep, Padded < Limit ? Padded : Limit, false, false);
+    const UINTN Needed = Padded < Limit ? Padded : Limit;
+    Count = Needed != 0 ? Walk(Text, TextStep, Needed, false, false) : 0;
   }
   if (Precision < Count) {
     Precision = Count;
   }
   const UINTN Padding = (Flags & WidthGiven) != 0 && Width > Precision ? Width - Precision : 0;
   const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
-  Fill(Padding - After, ' ');
-  Fill(Sign != 0 ? 1 : 0, Sign);
-  Fill(Precision - Count, Number ? '0' : ' ');
-  Walk(Text, TextStep, Limit, false, true);
-  Fill(After, ' ');
+  // Most elements have no padding, sign or leading zeros: no call for those.
+  if (Padding != After) {
+    Fill(Padding - After, ' ');
+  }
+  if (Sign != 0) {
+    Fill(1, Sign);
+  }
+  if (Precision != Count) {
+    Fill(Precision - Count, Number ? '0' : ' ');
+  }
+  Copy(Text, TextStep, Limit, false);
+  if (After != 0) {
+    Fill(After, ' ');
+  }
 }
 
 [[gnu::noinline]] UINT8* Engine::Write(UINTN CallerFlags) {
   for (;;) {
     // Plain characters are elements of one character each, with nothing to
     // pad: a run of them is taken at once.
-    At += Walk(At, Step, MaxCount, true, true) * Step;
+    UINT32 Character = Peek(0);
+    if (!StartsElement(Character)) {
+      At += Copy(At, Step, MaxCount, true) * Step;
+      Character = Peek(0);
+    }
     // No further element starts once the end bound is reached.
-    const UINT32 Character = Peek(0);
     if (Character == 0 || (Storing && Position >= End)) {
       break;
     }
@@ -356,46 +416,63 @@ void Engine::WriteElement() {
     Number = false;
     ConvertElement(Character == '%' ? ParseSpecification() : Character);
     At += Step;
-    WriteElement();
+    // A line end outside "%" has nothing to pad.
+    if (Character == '%') {
+      WriteElement();
+    } else {
+      Copy(Text, 1, MaxCount, false);
+    }
   }
   return Position;
 }
 }  // namespace
 
 CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group) {
-  // A group counter that starts at 4 never reaches 3: no separators.
-  UINTN Grouped = Group ? 0 : 4;
+  CHAR8* const End = Last;
   for (;;) {
     // Above 32 bits the value goes in pieces of seven hexadecimal or nine
     // decimal digits; a piece below the most significant one keeps its zeros.
     UINT32 Piece = static_cast<UINT32>(Value);
-    UINTN Least = Digits;
+    CHAR8* Least = Last - Digits;
     const bool Final = (Value >> 32) == 0;
     if (!Final) {
-      Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Piece);
-      Least = Hex ? 7 : 9;
+      UINT32 Remainder;
+      Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
+      Piece = Remainder;
+      Least = Last - (Hex ? 7 : 9);
     }
-    UINTN Written = 0;
-    do {
-      UINT32 Digit;
-      if (Hex) {
-        Digit = Piece & 0xF;
+    if (Hex) {
+      do {
+        *--Last = HexDigits[Piece & 0xF];
         Piece >>= 4;
-      } else {
-        if (Grouped == 3) {
-          *--Last = ',';
-          Grouped = 0;
-        }
-        ++Grouped;
-        Digit = Piece % 10;
+      } while (Piece != 0 || Last > Least);
+    } else {
+      do {
+        *--Last = static_cast<CHAR8>('0' + Piece % 10);
         Piece /= 10;
-      }
-      *--Last = HexDigits[Digit];
-    } while (++Written < Least || Piece != 0);
+      } while (Piece != 0 || Last > Least);
+    }
     if (Final) {
-      return Last;
+      break;
     }
   }
+  if (Group) {
+    // "," between groups of three counted from the least significant digit:
+    // the digits move towards the front, never past one not yet moved.
+    const UINTN Count = static_cast<UINTN>(End - Last);
+    CHAR8* To = Last - (Count - 1) / 3;
+    CHAR8* const First = To;
+    UINTN Lead = (Count - 1) % 3 + 1;  // digits before the first separator
+    for (UINTN Index = 0; Index < Count; ++Index) {
+      if (Index == Lead) {
+        *To++ = ',';
+        Lead += 3;
+      }
+      *To++ = Last[Index];
+    }
+    Last = First;
+  }
+  return Last;
 }
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
