@@ -64,7 +64,7 @@ private:
   UINT32 ParseSpecification();
   void NumberText();
   void ConvertElement(UINT32 Conversion);
-  void WriteElement();
+  UINTN PadElement();
   void Fill(UINTN Times, UINT32 Character);
   UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
   UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
@@ -173,50 +173,51 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
   // and a negative precision counts as none given unless a later one replaces it.
   bool PrecisionDropped = false;
+  bool InNumber = false;
+  UINTN Value = 0;
   for (;;) {
     Cursor += Step;
-    UINT32 Character = ReadCharacter(Cursor, Step);
+    const UINT32 Character = ReadCharacter(Cursor, Step);
     const UINTN Class = Character - ' ' < sizeof(SpecificationCharacters) ? SpecificationCharacters[Character - ' '] : 0;
-    UINTN Value = 0;
     bool Negative = false;
-    if (Class == 0) {
-      if ((Character | 0x20) == 'l') {
-        Options |= Value64;
-        continue;
+    if (Class == DigitRun) {
+      // A run of digits is read one digit at a time; each digit sets the
+      // width or precision again. A run too long for 32 bits saturates rather
+      // than wrapping to a small width; only a run's leading "0" zero-fills.
+      if (!InNumber) {
+        Value = 0;
+        if (Character == '0' && (Options & PrecisionGiven) == 0) {
+          Options |= ZeroFill;
+        }
       }
-      if (Character == 0) {
-        Precision = 0;
-        Cursor -= Step;
-      } else if (PrecisionDropped) {
-        Options &= ~PrecisionGiven;
-        Precision = 1;
+      if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
+        Value = MaxCount;
       }
-      At = Cursor;
-      Flags = Options;
-      return Character;
-    }
-    if (Class < StarValue) {
-      Options |= 1u << (Class - 1);
-      continue;
-    }
-    if (Class == StarValue) {
+    } else if (Class == StarValue) {
       const INT32 Given = static_cast<INT32>(Arguments.Take32());
       Negative = Given < 0;
       Value = Negative ? 0 : static_cast<UINTN>(Given);
     } else {
-      if (Character == '0' && (Options & PrecisionGiven) == 0) {
-        Options |= ZeroFill;
-      }
-      // A run too long for 32 bits saturates rather than wrapping to a small width.
-      do {
-        if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
-          Value = MaxCount;
+      InNumber = false;
+      if (Class != 0) {
+        Options |= 1u << (Class - 1);
+      } else if ((Character | 0x20) == 'l') {
+        Options |= Value64;
+      } else {
+        if (Character == 0) {
+          Precision = 0;
+          Cursor -= Step;
+        } else if (PrecisionDropped) {
+          Options &= ~PrecisionGiven;
+          Precision = 1;
         }
-        Cursor += Step;
-        Character = ReadCharacter(Cursor, Step);
-      } while (Character - '0' < 10);
-      Cursor -= Step;
+        At = Cursor;
+        Flags = Options;
+        return Character;
+      }
+      continue;
     }
+    InNumber = Class == DigitRun;
     // A number before any "." is the width, after it the precision.
     if ((Options & PrecisionGiven) != 0) {
       Precision = Value;
@@ -265,17 +266,10 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   if (High == 0 && !Group) {
     // The common case, a 32-bit value without separators, done here.
     if (Low != 0 || Precision != 0) {
-      if (Hex) {
-        do {
-          *--Digit = HexDigits[Low & 0xF];
-          Low >>= 4;
-        } while (Low != 0);
-      } else {
-        do {
-          *--Digit = static_cast<CHAR8>('0' + Low % 10);
-          Low /= 10;
-        } while (Low != 0);
-      }
+      do {
+        *--Digit = HexDigits[Hex ? Low & 0xF : Low % 10];
+        Low = Hex ? Low >> 4 : Low / 10;
+      } while (Low != 0);
     }
   } else {
     Digit = PutDigits(Last, (static_cast<UINT64>(High) << 32) | Low, Hex, 1, Group);
@@ -360,8 +354,10 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   Text = Bytes(Chosen);
 }
 
-// Measures the element's text as far as padding needs, then pads and writes it.
-void Engine::WriteElement() {
+// Measures the element's text as far as padding needs, writes what goes
+// before the text (padding, sign, zeros or blanks) and returns the padding
+// that goes after it.
+UINTN Engine::PadElement() {
   if (!Number) {
     // A precision limits the characters taken; padding needs no count beyond
     // the width and the precision.
@@ -387,40 +383,44 @@ void Engine::WriteElement() {
   if (Precision != Count) {
     Fill(Precision - Count, Number ? '0' : ' ');
   }
-  Copy(Text, TextStep, Limit, false);
-  if (After != 0) {
-    Fill(After, ' ');
-  }
+  return After;
 }
 
-[[gnu::noinline]] UINT8* Engine::Write(UINTN CallerFlags) {
+UINT8* Engine::Write(UINTN CallerFlags) {
   for (;;) {
-    // Plain characters are elements of one character each, with nothing to
-    // pad: a run of them is taken at once.
-    UINT32 Character = Peek(0);
-    if (!StartsElement(Character)) {
-      At += Copy(At, Step, MaxCount, true) * Step;
-      Character = Peek(0);
-    }
     // No further element starts once the end bound is reached.
+    const UINT32 Character = Peek(0);
     if (Character == 0 || (Storing && Position >= End)) {
       break;
     }
-    // The options word is cut back to the caller's bits at every element.
-    Flags = CallerFlags;
-    Width = 0;
-    Precision = 1;
-    TextStep = 1;
+    // Plain characters are elements of one character each, with nothing to
+    // pad: a run of them is taken at once. So is a line end outside "%".
+    const bool Run = !StartsElement(Character);
+    TextStep = Step;
     Limit = MaxCount;
-    Sign = 0;
-    Number = false;
-    ConvertElement(Character == '%' ? ParseSpecification() : Character);
-    At += Step;
-    // A line end outside "%" has nothing to pad.
-    if (Character == '%') {
-      WriteElement();
+    UINTN After = 0;
+    if (Run) {
+      Text = At;
     } else {
-      Copy(Text, 1, MaxCount, false);
+      // The options word is cut back to the caller's bits at every element.
+      Flags = CallerFlags;
+      Width = 0;
+      Precision = 1;
+      TextStep = 1;
+      Sign = 0;
+      Number = false;
+      ConvertElement(Character == '%' ? ParseSpecification() : Character);
+      At += Step;
+      if (Character == '%') {
+        After = PadElement();
+      }
+    }
+    const UINTN Copied = Copy(Text, TextStep, Limit, Run);
+    if (Run) {
+      At += Copied * Step;
+    }
+    if (After != 0) {
+      Fill(After, ' ');
     }
   }
   return Position;
@@ -428,51 +428,41 @@ void Engine::WriteElement() {
 }  // namespace
 
 CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group) {
-  CHAR8* const End = Last;
+  // A group counter that starts at 4 never reaches 3: no separators.
+  UINTN Grouped = Group ? 0 : 4;
   for (;;) {
     // Above 32 bits the value goes in pieces of seven hexadecimal or nine
     // decimal digits; a piece below the most significant one keeps its zeros.
     UINT32 Piece = static_cast<UINT32>(Value);
-    CHAR8* Least = Last - Digits;
+    UINTN Least = Digits;
     const bool Final = (Value >> 32) == 0;
     if (!Final) {
       UINT32 Remainder;
       Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
       Piece = Remainder;
-      Least = Last - (Hex ? 7 : 9);
+      Least = Hex ? 7 : 9;
     }
+    UINTN Written = 0;
     if (Hex) {
       do {
         *--Last = HexDigits[Piece & 0xF];
         Piece >>= 4;
-      } while (Piece != 0 || Last > Least);
+      } while (++Written < Least || Piece != 0);
     } else {
       do {
+        if (Grouped == 3) {
+          *--Last = ',';
+          Grouped = 0;
+        }
+        ++Grouped;
         *--Last = static_cast<CHAR8>('0' + Piece % 10);
         Piece /= 10;
-      } while (Piece != 0 || Last > Least);
+      } while (++Written < Least || Piece != 0);
     }
     if (Final) {
-      break;
+      return Last;
     }
   }
-  if (Group) {
-    // "," between groups of three counted from the least significant digit:
-    // the digits move towards the front, never past one not yet moved.
-    const UINTN Count = static_cast<UINTN>(End - Last);
-    CHAR8* To = Last - (Count - 1) / 3;
-    CHAR8* const First = To;
-    UINTN Lead = (Count - 1) % 3 + 1;  // digits before the first separator
-    for (UINTN Index = 0; Index < Count; ++Index) {
-      if (Index == Lead) {
-        *To++ = ',';
-        Lead += 3;
-      }
-      *To++ = Last[Index];
-    }
-    Last = First;
-  }
-  return Last;
 }
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
