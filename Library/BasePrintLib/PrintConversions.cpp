@@ -50,10 +50,10 @@ const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
   if (EFI_ERROR(Status)) {
     const UINTN Number = Status & ~MAX_BIT;
     if (Number >= 1 && Number <= StatusErrorCount) {
-      return StatusTextTable[StatusWarningCount - 1 + Number];
+      return StatusName(StatusWarningCount - 1 + Number);
     }
   } else if (Status < StatusWarningCount) {
-    return StatusTextTable[Status];
+    return StatusName(Status);
   }
   Scratch[8] = 0;
   PutDigits(Scratch + 8, Status, true, 8, false);

@@ -40,6 +40,9 @@ private:
 // when Group is set. Returns the first (most significant) one.
 CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group);
 
+// The name in row Row of StatusTextTable.
+const CHAR8* StatusName(UINTN Row);
+
 // The byte texts of "%g", "%t" and the "%r" fallback, made in Scratch
 // (ScratchTextLength characters); each returns the text.
 const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch);
