@@ -136,12 +136,16 @@ done
 entries=$(llvm-nm "$work/PrintLibInternal.o" | awk '$2 == "T" && ($3 ~ /^_Z11AsciiFormatPc/ || $3 ~ /^_Z15AsciiFormatList/ || $3 ~ /^_Z14FormatToBuffer/) { print $3 }')
 undefined=()
 for entry in $entries; do undefined+=(-u "$entry"); done
-ld.lld -m elf_i386 --gc-sections --entry=0 "${undefined[@]}" --unresolved-symbols=ignore-all \
-  -Map="$work/probe.map" -o "$work/probe.elf" "$work"/*.o
+ld.lld -m elf_i386 --gc-sections --print-gc-sections --entry=0 "${undefined[@]}" --unresolved-symbols=ignore-all \
+  -Map="$work/probe.map" -o "$work/probe.elf" "$work"/*.o >"$work/removed.txt" 2>&1
 # Kept input sections by object; constant strings are merged into one
 # section, so each object's strings are taken from its own string sections.
-strings_of() {  # object -> bytes of its merged-string sections
-  llvm-readobj --sections "$1" | awk '/Name: \.rodata\.str/ { s = 1 } s && /Size:/ { total += $2; s = 0 } END { print total + 0 }'
+strings_of() {  # object -> bytes of its merged-string sections that the link kept
+  local removed
+  removed=$(grep -F "$(basename "$1"):(.rodata.str" "$work/removed.txt" | sed 's/.*:(\(.*\))$/\1/' | tr '\n' ' ')
+  llvm-readobj --sections "$1" | awk -v removed=" $removed" '
+    /Name: \.rodata\.str/ { s = (index(removed, " " $2 " ") == 0) }
+    s && /Size:/ { total += $2; s = 0 } END { print total + 0 }'
 }
 awk -v status_strings="$(strings_of "$work/StatusTexts.o")" \
     -v engine_strings=$(( $(strings_of "$work/PrintLibInternal.o") + $(strings_of "$work/PrintConversions.o") )) '
