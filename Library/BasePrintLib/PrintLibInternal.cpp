@@ -57,7 +57,7 @@ public:
 
   // Runs the format; returns where the output stops.
   UINT8* Write(UINTN CallerFlags);
-  UINT64 Measured() const { return Counted; }
+  UINTN Measured() const { return Counted; }
 
 private:
   UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
@@ -83,7 +83,10 @@ private:
   UINT8* End;
   bool Wide;
   bool Storing;
-  UINT64 Counted = 0;
+  UINTN Counted = 0;  // saturates at MaxCount
+  void AddToCount(UINTN Characters) {
+    Counted = Counted + Characters < Characters ? MaxCount : Counted + Characters;
+  }
 
   UINTN Flags;
   UINTN Width;
@@ -100,7 +103,7 @@ private:
 // Counts Times characters and stores as many as fit, so that a huge count
 // costs nothing when measuring and at most the buffer when storing.
 [[gnu::noinline]] void Engine::Fill(UINTN Times, UINT32 Character) {
-  Counted += Times;
+  AddToCount(Times);
   // The position is kept in a local: a store through a byte pointer could
   // alias the member, and would make the compiler reload it every time.
   UINT8* At = Position;
@@ -159,7 +162,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
     }
   }
   if (Write) {
-    Counted += Index;
+    AddToCount(Index);
   }
   return Index;
 }
@@ -167,7 +170,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the character before the end when
 // the format ends inside the element, so that the main loop stops after it).
-[[gnu::noinline]] UINT32 Engine::ParseSpecification() {
+UINT32 Engine::ParseSpecification() {
   const UINT8* Cursor = At;
   UINTN Options = Flags;
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
@@ -293,7 +296,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 // Chooses the text for a conversion character, or for a line end outside
 // "%"; a line end may consume the next format character. One-character
 // texts are CHAR16 texts in the scratch text.
-[[gnu::noinline]] void Engine::ConvertElement(UINT32 Conversion) {
+void Engine::ConvertElement(UINT32 Conversion) {
   const CHAR8* Chosen = nullptr;  // none: a one-character text
   if (Conversion == '\n' || Conversion == '\r') {
     // Serial terminals need both line-end characters; either order in the
@@ -563,8 +566,7 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   }
 
   if (Measuring) {
-    const UINT64 Counted = Call.Measured();
-    return Counted > MaxCount ? MaxCount : static_cast<UINTN>(Counted);
+    return Call.Measured();
   }
 
   // The buffer is present here (a missing one returned at the start), and End
