@@ -31,7 +31,7 @@ const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
       *At++ = '-';
     }
     At += 2;
-    PutDigits(At, Guid[ByteOrder[Index]], true, 2, false);
+    PutDigits(At, Guid[ByteOrder[Index]], true, 2);
   }
   *At = 0;
   WalkAsFormatted(GuidLayout, Scratch);
@@ -39,11 +39,25 @@ const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
 }
 
 const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch) {
-  // A rare text of five decimal fields: the engine itself makes it. Byte
-  // reads, since the record may sit at any alignment.
-  FormatToBuffer(Scratch, ScratchTextLength, 0, TimeLayout, Time[2], Time[3], Time[0] | (Time[1] << 8), Time[4],
-                 Time[5]);
-  return Scratch;
+  // Written backwards from the end, minute first, since a field may be wider
+  // than its least width; byte reads, since the record may sit at any alignment.
+  static constexpr UINT8 FieldOffset[] = {5, 4, 0, 3, 2};  // minute, hour, year, day, month
+  static constexpr CHAR8 Separator[] = ": //";
+  CHAR8* At = Scratch + ScratchTextLength - 1;
+  *At = 0;
+  for (UINTN Field = 0; Field < sizeof(FieldOffset); ++Field) {
+    const UINT8* Bytes = Time + FieldOffset[Field];
+    const bool Year = Field == 2;
+    At = PutDigits(At, Year ? Bytes[0] | (Bytes[1] << 8) : Bytes[0], false, Year ? 4 : 2);
+    if (Field == 1) {
+      *--At = ' ';
+    }
+    if (Field < 4) {
+      *--At = Separator[Field];
+    }
+  }
+  WalkAsFormatted(TimeLayout, At);
+  return At;
 }
 
 const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
@@ -56,7 +70,7 @@ const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
     return StatusName(Status);
   }
   Scratch[8] = 0;
-  PutDigits(Scratch + 8, Status, true, 8, false);
+  PutDigits(Scratch + 8, Status, true, 8);
   WalkAsFormatted(StatusLayout, Scratch);
   return Scratch;
 }

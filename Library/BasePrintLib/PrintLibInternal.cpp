@@ -266,16 +266,43 @@ UINT32 Engine::ParseSpecification() {
   }
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
-  if (High == 0 && !Group) {
-    // The common case, a 32-bit value without separators, done here.
-    if (Low != 0 || Precision != 0) {
-      do {
-        *--Digit = HexDigits[Hex ? Low & 0xF : Low % 10];
-        Low = Hex ? Low >> 4 : Low / 10;
-      } while (Low != 0);
+  if ((Low | High) != 0 || Precision != 0) {
+    // A group counter that starts at 4 never reaches 3: no separators.
+    UINTN Grouped = Group ? 0 : 4;
+    UINT64 Value = (static_cast<UINT64>(High) << 32) | Low;
+    for (;;) {
+      // Above 32 bits the value goes in pieces of seven hexadecimal or nine
+      // decimal digits; a piece below the most significant one keeps its zeros.
+      UINT32 Piece = static_cast<UINT32>(Value);
+      UINTN Least = 1;
+      const bool Final = (Value >> 32) == 0;
+      if (!Final) {
+        UINT32 Remainder;
+        Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
+        Piece = Remainder;
+        Least = Hex ? 7 : 9;
+      }
+      UINTN Written = 0;
+      if (Hex) {
+        do {
+          *--Digit = HexDigits[Piece & 0xF];
+          Piece >>= 4;
+        } while (++Written < Least || Piece != 0);
+      } else {
+        do {
+          if (Grouped == 3) {
+            *--Digit = ',';
+            Grouped = 0;
+          }
+          ++Grouped;
+          *--Digit = static_cast<CHAR8>('0' + Piece % 10);
+          Piece /= 10;
+        } while (++Written < Least || Piece != 0);
+      }
+      if (Final) {
+        break;
+      }
     }
-  } else {
-    Digit = PutDigits(Last, (static_cast<UINT64>(High) << 32) | Low, Hex, 1, Group);
   }
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
@@ -430,42 +457,13 @@ UINT8* Engine::Write(UINTN CallerFlags) {
 }
 }  // namespace
 
-CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group) {
-  // A group counter that starts at 4 never reaches 3: no separators.
-  UINTN Grouped = Group ? 0 : 4;
-  for (;;) {
-    // Above 32 bits the value goes in pieces of seven hexadecimal or nine
-    // decimal digits; a piece below the most significant one keeps its zeros.
-    UINT32 Piece = static_cast<UINT32>(Value);
-    UINTN Least = Digits;
-    const bool Final = (Value >> 32) == 0;
-    if (!Final) {
-      UINT32 Remainder;
-      Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
-      Piece = Remainder;
-      Least = Hex ? 7 : 9;
-    }
-    UINTN Written = 0;
-    if (Hex) {
-      do {
-        *--Last = HexDigits[Piece & 0xF];
-        Piece >>= 4;
-      } while (++Written < Least || Piece != 0);
-    } else {
-      do {
-        if (Grouped == 3) {
-          *--Last = ',';
-          Grouped = 0;
-        }
-        ++Grouped;
-        *--Last = static_cast<CHAR8>('0' + Piece % 10);
-        Piece /= 10;
-      } while (++Written < Least || Piece != 0);
-    }
-    if (Final) {
-      return Last;
-    }
-  }
+CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits) {
+  UINTN Written = 0;
+  do {
+    *--Last = HexDigits[Hex ? Value & 0xF : Value % 10];
+    Value = Hex ? Value >> 4 : Value / 10;
+  } while (++Written < Digits || Value != 0);
+  return Last;
 }
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {

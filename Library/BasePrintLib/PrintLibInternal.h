@@ -35,10 +35,10 @@ private:
   const UINT32* Next;
 };
 
-// Writes the digits of Value backwards so that they end before Last: at least
-// Digits of them, hexadecimal or decimal, with "," between groups of three
-// when Group is set. Returns the first (most significant) one.
-CHAR8* PutDigits(CHAR8* Last, UINT64 Value, bool Hex, UINTN Digits, bool Group);
+// Writes the digits of Value backwards so that they end before Last, at
+// least Digits of them, hexadecimal or decimal. Returns the first (most
+// significant) one.
+CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits);
 
 // The name in row Row of StatusTextTable.
 const CHAR8* StatusName(UINTN Row);

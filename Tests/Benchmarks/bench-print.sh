@@ -178,7 +178,7 @@ stack_figures() {  # folder of objects and .su files
     cat "$1"/*.su | awk -F'\t' '{ n = split($1, part, ":"); print "frame", part[n], $2 }'
     llvm-objdump -dr --no-show-raw-insn "$1"/*.o | awk '
       /^[0-9a-f]+ <.*>:$/ { current = substr($2, 2, length($2) - 3) }
-      /R_386_(PC32|PLT32)/ { target = $NF; sub(/-0x4$/, "", target); print "edge", current, target }'
+      /R_386_(PC32|PLT32)/ { target = $NF; sub(/-0x4$/, "", target); sub(/^\.text\./, "", target); print "edge", current, target }'
   } | awk -v entry="$(grep -m1 '^_Z11AsciiFormatPc' <<<"$entries")" '
     $1 == "frame" { if ($3 + 0 > frame[$2]) frame[$2] = $3 + 0 }
     $1 == "edge" && $2 != $3 { if (!(($2, $3) in seen)) { seen[$2, $3] = 1; callees[$2] = callees[$2] " " $3 } }
