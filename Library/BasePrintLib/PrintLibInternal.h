@@ -25,10 +25,6 @@ class ArgSlots {
 public:
   explicit ArgSlots(const UINT32* First) : Next(First) {}
   UINT32 Take32() { return *Next++; }
-  UINT64 Take64() {
-    const UINT64 Low = Take32();
-    return Low | (static_cast<UINT64>(Take32()) << 32);
-  }
   const UINT8* TakePointer() { return reinterpret_cast<const UINT8*>(static_cast<UINTN>(Take32())); }
 
 private:
