@@ -193,7 +193,10 @@ stack_figures() {  # folder of objects and .su files
     }
     END {
       plain = deepest(entry, 1); nested = deepest(entry, 2)
-      printf "  AsciiFormat, plain call %4d bytes; nested (%%g %%t %%r) %4d bytes; one level of the engine %4d bytes\n", plain, nested, nested - plain
+      printf "  AsciiFormat, plain call %4d bytes; nested (%%g %%t %%r) %4d bytes", plain, nested
+      if (nested > plain) printf "; one level of the engine %4d bytes", nested - plain
+      else printf " (the engine does not call itself)"
+      printf "\n"
       for (name in frame) if (frame[name] > 0 && name !~ /^(mem|_Z1[0-9]?(Wide|Ascii)Length|_Z7StrSize|_Z12AsciiStrSize|_Z15LoadUnaligned|_Z18DivU64)/) printf "    %4d %s\n", frame[name], name
     }' | sort -k2
 }
