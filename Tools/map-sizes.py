@@ -10,7 +10,10 @@ credit a shared body to one object only.
     map-sizes.py MAP            one line per object: name, code bytes, data bytes
     map-sizes.py MAP OBJECT...  the sum over the named objects (code + data)
 
-The image is MAP with .efi or .dll for .map.
+The image is MAP with .efi or .dll for .map. An ld.lld map of an ELF link
+(its first line names VMA and LMA) needs no image: each input section has
+its size there; .text sections count as code and .rodata as data, and
+merged constants show as the object "<internal>".
 """
 import os
 import re
@@ -45,7 +48,24 @@ def section_sizes(image):
     return {f"{index + 1:04d}": struct.unpack_from("<I", data, table + 40 * index + 8)[0] for index in range(count)}
 
 
+ELF_INPUT = re.compile(r"^\s*[0-9a-f]+\s+[0-9a-f]+\s+([0-9a-f]+)\s+\d+\s+(\S+):\((\.[a-z]+)")
+
+
+def elf_sizes(path):
+    result = {}
+    with open(path, encoding="latin-1") as lines:
+        for line in lines:
+            if match := ELF_INPUT.match(line):
+                size, obj, kind = int(match.group(1), 16), match.group(2), match.group(3)
+                if kind in (".text", ".rodata"):
+                    result.setdefault(obj, [0, 0])[0 if kind == ".text" else 1] += size
+    return result
+
+
 def sizes(path):
+    with open(path, encoding="latin-1") as lines:
+        if "VMA" in lines.readline():
+            return elf_sizes(path)
     sections, symbols = read(path)
     data_start = sections.get(".rdata", (None, float("inf"), 0))[1]
     stem = os.path.splitext(path)[0]

@@ -61,6 +61,7 @@ qel_variant(DebugNoTrap BUILDS host runner
             RUNNER no-trap DESCRIPTION "checks and messages on, no trap")
 qel_variant(Revision BUILDS host)
 qel_variant(ModuleNoUart BUILDS host)
+qel_variant(PrintStringLimits BUILDS host)
 qel_variant(SerialMmio BUILDS host)
 qel_variant(SerialMmioStride4 BUILDS host)
 qel_variant(SerialStride4 BUILDS host)

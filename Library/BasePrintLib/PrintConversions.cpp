@@ -1,210 +1,76 @@
-// The conversion characters: which arguments they take and the text they
-// hand to the engine's measuring and writing steps.
+// The texts the engine makes for "%g", "%t" and "%r": fixed layouts of
+// digits, written straight into the scratch text.
 #include "Library/BaseLib.h"
 #include "PrintLibInternal.h"
 
 namespace {
-using namespace PrintFlags;
+// The layouts as formats: the texts below print exactly what these would.
+// Builds with a narrow length limit walk them, as a call of the engine on
+// them would, so that such builds report the same.
+constexpr const CHAR8* GuidLayout = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
+constexpr const CHAR8* TimeLayout = "%02d/%02d/%04d  %02d:%02d";
+constexpr const CHAR8* StatusLayout = "%08X";
 
-const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
-
-// Numbers: the digits go into the scratch text and are read backwards.
-void NumberElement(Element& Item, ArgSlots& Arguments, CHAR8* Scratch) {
-  UINT64 Value = (Item.Flags & Value64) != 0 ? Arguments.Take64()
-                                              : static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Arguments.Take32())));
-  if ((Item.Flags & ShowSpace) != 0) {
-    Item.Sign = ' ';
+// Without a limit a walk over a present text cannot report, so it is left
+// out; the size checks around such walks can never fail.
+void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
+  if constexpr (AssertChecksEnabled() && Settings::PcdMaximumAsciiStringLength != 0) {
+    AsciiStrSize(Layout);
+    AsciiStrSize(Text);
   }
-  if ((Item.Flags & ShowPlus) != 0) {
-    Item.Sign = '+';
-  }
-  const bool Negative = static_cast<INT64>(Value) < 0;
-  UINTN Radix;
-  if ((Item.Flags & Base16) != 0) {
-    Radix = 16;
-    // A 32-bit value prints as the unsigned pattern it was passed as.
-    if ((Item.Flags & Value64) == 0 && Negative) {
-      Value = static_cast<UINT32>(Value);
-    }
-  } else {
-    Radix = 10;
-    Item.Group = (Item.Flags & GroupThousands) != 0;
-    if (Item.Group) {
-      Item.Precision = 1;
-      Item.Flags &= ~ZeroFill;
-    }
-    if (Negative && (Item.Flags & TreatUnsigned) == 0) {
-      Item.Sign = '-';
-      Value = 0 - Value;
-    } else if ((Item.Flags & TreatUnsigned) != 0 && (Item.Flags & Value64) == 0) {
-      Value = static_cast<UINT32>(Value);
-    }
-  }
-  const CHAR8* MostSignificant = ValueToDigits(Scratch, Value, Radix);
-  UINTN Count = static_cast<UINTN>(MostSignificant - Scratch);
-  if (Value == 0 && Item.Precision == 0) {
-    Count = 0;
-  }
-  Item.Text = Bytes(MostSignificant);
-  Item.Flags |= DigitsReversed;
-  if (Item.Group) {
-    Item.GroupCounter = (3 - Count % 3) % 3;
-    if (Count != 0) {
-      Count += (Count - 1) / 3;
-    }
-  }
-  if (Item.Sign != 0) {
-    ++Count;
-    // A precision of 0xFFFFFFFF from "*" stays the largest rather than wrapping to 0.
-    if (Item.Precision != 0xFFFFFFFF) {
-      ++Item.Precision;
-    }
-  }
-  Item.Count = Count;
-  if ((Item.Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
-    Item.Precision = Item.Width;
-  }
-}
-
-// One 16-bit character and its terminator, as a CHAR16 text.
-void CharacterElement(Element& Item, UINT16 Character) {
-  Item.OneCharacter[0] = static_cast<UINT8>(Character);
-  Item.OneCharacter[1] = static_cast<UINT8>(Character >> 8);
-  Item.OneCharacter[2] = 0;
-  Item.OneCharacter[3] = 0;
-  Item.Text = Item.OneCharacter;
-  Item.Flags |= ArgWide;
-}
-
-void StringElement(Element& Item, ArgSlots& Arguments) {
-  Item.Text = Arguments.TakePointer();
-  if (Item.Text == nullptr) {
-    Item.Text = Bytes("<null string>");
-    Item.Flags &= ~ArgWide;
-  }
-  if ((Item.Flags & PrecisionGiven) == 0) {
-    Item.Precision = 0;
-  }
-}
-
-void GuidElement(Element& Item, ArgSlots& Arguments, CHAR8* Scratch) {
-  const UINT8* Guid = Arguments.TakePointer();
-  if (Guid == nullptr) {
-    Item.Text = Bytes("<null guid>");
-    return;
-  }
-  FormatToBuffer(Scratch, ScratchTextLength, 0, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                 LoadUnaligned32(Guid), LoadUnaligned16(Guid + 4), LoadUnaligned16(Guid + 6), Guid[8], Guid[9],
-                 Guid[10], Guid[11], Guid[12], Guid[13], Guid[14], Guid[15]);
-  Item.Text = Bytes(Scratch);
-}
-
-void TimeElement(Element& Item, ArgSlots& Arguments, CHAR8* Scratch) {
-  const UINT8* Time = Arguments.TakePointer();
-  if (Time == nullptr) {
-    Item.Text = Bytes("<null time>");
-    return;
-  }
-  // Byte reads: the record may sit at any alignment.
-  const UINT32 Year = Time[0] | (Time[1] << 8);
-  const UINT32 Month = Time[2];
-  const UINT32 Day = Time[3];
-  const UINT32 Hour = Time[4];
-  const UINT32 Minute = Time[5];
-  FormatToBuffer(Scratch, ScratchTextLength, 0, "%02d/%02d/%04d  %02d:%02d", Month, Day, Year, Hour, Minute);
-  Item.Text = Bytes(Scratch);
-}
-
-void StatusElement(Element& Item, ArgSlots& Arguments, CHAR8* Scratch) {
-  const EFI_STATUS Status = Arguments.Take32();
-  const CHAR8* Name = nullptr;
-  if (EFI_ERROR(Status)) {
-    const UINTN Number = Status & ~MAX_BIT;
-    if (Number >= 1 && Number <= StatusErrorCount) {
-      Name = StatusTextTable[StatusWarningCount - 1 + Number];
-    }
-  } else if (Status < StatusWarningCount) {
-    Name = StatusTextTable[Status];
-  }
-  if (Name == nullptr) {
-    FormatToBuffer(Scratch, ScratchTextLength, 0, "%08X", Status);
-    Name = Scratch;
-  }
-  Item.Text = Bytes(Name);
 }
 }  // namespace
 
-void LiteralElement(Element& Item, UINT16 Character, FormatCursor& Format) {
-  // Serial terminals need both line-end characters; either order in the
-  // format, or a line feed alone, becomes one "\r\n".
-  if (Character == '\n') {
-    Item.Text = Bytes("\r\n");
-    Format.Advance();
-    if (Format.Current() != '\r') {
-      Format.Back();
+const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
+  // The 32-bit and the two 16-bit fields are little-endian, so their digits
+  // come from their bytes high to low; the eight bytes after them print in order.
+  static constexpr UINT8 ByteOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  CHAR8* At = Scratch;
+  for (UINTN Index = 0; Index < 16; ++Index) {
+    if (Index == 4 || Index == 6 || Index == 8 || Index == 10) {
+      *At++ = '-';
     }
-    return;
+    At += 2;
+    PutDigits(At, Guid[ByteOrder[Index]], true, 2);
   }
-  if (Character == '\r') {
-    Format.Advance();
-    if (Format.Current() == '\n') {
-      Item.Text = Bytes("\r\n");
-    } else {
-      Format.Back();
-      Item.Text = Bytes("\r");
-    }
-    return;
-  }
-  // Any other character is copied whole as a one-character CHAR16 text.
-  CharacterElement(Item, Character);
+  *At = 0;
+  WalkAsFormatted(GuidLayout, Scratch);
+  return Scratch;
 }
 
-void ConvertElement(Element& Item, UINT16 Conversion, FormatCursor& Format, ArgSlots& Arguments, CHAR8* Scratch) {
-  switch (Conversion) {
-    case 'p':
-      Item.Flags &= ~(ShowPlus | ShowSpace | Value64 | ZeroFill);
-      Item.Flags |= ZeroFill | Base16;
-      NumberElement(Item, Arguments, Scratch);
-      return;
-    case 'X':
-      Item.Flags |= ZeroFill | Base16;
-      NumberElement(Item, Arguments, Scratch);
-      return;
-    case 'x':
-      Item.Flags |= Base16;
-      NumberElement(Item, Arguments, Scratch);
-      return;
-    case 'u':
-      Item.Flags &= ~ShowPlus;
-      Item.Flags |= TreatUnsigned;
-      NumberElement(Item, Arguments, Scratch);
-      return;
-    case 'd':
-      NumberElement(Item, Arguments, Scratch);
-      return;
-    case 's':
-    case 'S':
-      Item.Flags |= ArgWide;
-      StringElement(Item, Arguments);
-      return;
-    case 'a':
-      StringElement(Item, Arguments);
-      return;
-    case 'c':
-      CharacterElement(Item, static_cast<UINT16>(Arguments.Take32()));
-      return;
-    case 'g':
-      GuidElement(Item, Arguments, Scratch);
-      return;
-    case 't':
-      TimeElement(Item, Arguments, Scratch);
-      return;
-    case 'r':
-      StatusElement(Item, Arguments, Scratch);
-      return;
-    default:
-      // "%%", an unknown character, or the end of the format (an empty text).
-      LiteralElement(Item, Conversion, Format);
-      return;
+const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch) {
+  // Written backwards from the end, minute first, since a field may be wider
+  // than its least width; byte reads, since the record may sit at any alignment.
+  static constexpr UINT8 FieldOffset[] = {5, 4, 0, 3, 2};  // minute, hour, year, day, month
+  static constexpr CHAR8 Separator[] = ": //";
+  CHAR8* At = Scratch + ScratchTextLength - 1;
+  *At = 0;
+  for (UINTN Field = 0; Field < sizeof(FieldOffset); ++Field) {
+    const UINT8* Bytes = Time + FieldOffset[Field];
+    const bool Year = Field == 2;
+    At = PutDigits(At, Year ? Bytes[0] | (Bytes[1] << 8) : Bytes[0], false, Year ? 4 : 2);
+    if (Field == 1) {
+      *--At = ' ';
+    }
+    if (Field < 4) {
+      *--At = Separator[Field];
+    }
   }
+  WalkAsFormatted(TimeLayout, At);
+  return At;
+}
+
+const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
+  if (EFI_ERROR(Status)) {
+    const UINTN Number = Status & ~MAX_BIT;
+    if (Number >= 1 && Number <= StatusErrorCount) {
+      return StatusName(StatusWarningCount - 1 + Number);
+    }
+  } else if (Status < StatusWarningCount) {
+    return StatusName(Status);
+  }
+  Scratch[8] = 0;
+  PutDigits(Scratch + 8, Status, true, 8);
+  WalkAsFormatted(StatusLayout, Scratch);
+  return Scratch;
 }

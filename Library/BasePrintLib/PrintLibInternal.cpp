@@ -1,229 +1,470 @@
-// The format engine: the main loop over format elements, measuring, padding
-// and bounded writing, and the front ends.
+// The format engine: the main loop over format elements, parsing, the
+// conversions, measuring, padding and bounded writing, and the front ends.
 #include "PrintLibInternal.h"
 
 #include "Library/BaseLib.h"
 
 namespace {
+using namespace PrintFlags;
+
 constexpr UINTN MaxCount = 0xFFFFFFFF;
-constexpr INTN MaxFillStep = 0x7FFFFFFF;
 
-// Owns the output bound: characters are stored only below End, which leaves
-// one character for the terminator, and never split. When nothing is stored
-// (MeasureOnly, or no buffer) it only counts.
-class OutputWriter {
-public:
-  OutputWriter(UINT8* Start, UINT8* End, UINTN CharacterSize, bool Storing)
-      : Position(Start), End(End), CharacterSize(CharacterSize), Storing(Storing) {}
-
-  bool Room() const { return Position < End; }
-  UINT8* At() const { return Position; }
-  UINT64 Counted() const { return Total; }
-
-  // Counts arithmetically and writes no more than fits, so a huge count costs
-  // nothing when measuring and at most the buffer when writing.
-  void Fill(UINTN Count, UINT16 Character) {
-    if (!Storing) {
-      Total += Count;
-      return;
-    }
-    while (Count != 0 && Room()) {
-      const INTN Step = Count > static_cast<UINTN>(MaxFillStep) ? MaxFillStep : static_cast<INTN>(Count);
-      Position = FillChars(Position, End, Step, Character, CharacterSize);
-      Count -= static_cast<UINTN>(Step);
-    }
-  }
-  // End lies a whole number of characters after the start, so a character
-  // that starts below it fits.
-  void Put(UINT16 Character) {
-    if (Storing && Room()) {
-      *Position++ = static_cast<UINT8>(Character);
-      if (CharacterSize == 2) {
-        *Position++ = static_cast<UINT8>(Character >> 8);
-      }
-    }
-  }
-  // Count characters of a text read forwards; byte text into byte output is
-  // a plain bounded copy.
-  void PutText(const UINT8* Text, UINTN Count, bool Wide) {
-    if (!Storing) {
-      return;
-    }
-    if (!Wide && CharacterSize == 1) {
-      const UINTN Room = static_cast<UINTN>(End - Position);
-      const UINTN Copied = Count < Room ? Count : Room;
-      for (UINTN Index = 0; Index < Copied; ++Index) {
-        Position[Index] = Text[Index];
-      }
-      Position += Copied;
-      return;
-    }
-    const UINTN Step = Wide ? 2 : 1;
-    for (; Count != 0 && Room(); --Count, Text += Step) {
-      Put(Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0]);
-    }
-  }
-  // Counting without storing: the element's length is known from its sizes.
-  bool CountsOnly() const { return !Storing; }
-  void Count(UINT64 Characters) { Total += Characters; }
-
-private:
-  UINT8* Position;
-  UINT8* End;
-  UINTN CharacterSize;
-  bool Storing;
-  UINT64 Total = 0;
-};
-
-UINT16 ReadTextCharacter(const UINT8* Text, bool Wide) {
-  return Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0];
+// The characters that start an element of more than one character; all others
+// are copied as they are.
+constexpr bool StartsElement(UINT32 Character) {
+  return Character <= '%' && (Character == '%' || Character == '\n' || Character == '\r' || Character == 0);
 }
 
-// A number before any "." is the width, after it the precision.
-void SetWidthOrPrecision(Element& Item, UINTN Value) {
-  if ((Item.Flags & PrintFlags::PrecisionGiven) == 0) {
-    Item.Flags |= PrintFlags::WidthGiven;
-    Item.Width = Value;
-  } else {
-    Item.Precision = Value;
+// A format or text character; 16-bit ones are read a byte at a time because
+// they need not be aligned.
+UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | (At[1] << 8)) : At[0]; }
+
+// What the characters from " " to "9" do inside a "%" element: set an
+// option bit (its number plus one), take a "*" value, or start a number;
+// 0 ends the element as its conversion character. "l" and "L" are apart.
+constexpr UINT8 StarValue = 13;
+constexpr UINT8 DigitRun = 14;
+constexpr UINT8 SpecificationCharacters['9' - ' ' + 1] = {
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, StarValue, 2, 4, 1, 12, 0,  // " " to "/"
+    DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun};
+static_assert(ShowSpace == 1u << (SpecificationCharacters[' ' - ' '] - 1) &&
+              ShowPlus == 1u << (SpecificationCharacters['+' - ' '] - 1) &&
+              GroupThousands == 1u << (SpecificationCharacters[',' - ' '] - 1) &&
+              AlignLeft == 1u << (SpecificationCharacters['-' - ' '] - 1) &&
+              PrecisionGiven == 1u << (SpecificationCharacters['.' - ' '] - 1) &&
+              SpecificationCharacters['*' - ' '] == StarValue && SpecificationCharacters['0' - ' '] == DigitRun);
+
+// Conversion letters by kind: five numbers, three strings, two records, the
+// status, the character; any other character prints itself.
+constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
+enum ConversionKind : UINTN { FirstString = 5, Guid = 8, Time = 9, Status = 10, Character = 11 };
+// The option bits each number conversion clears and sets.
+constexpr UINT8 NumberClears[FirstString] = {0, ShowPlus, 0, 0, ShowPlus | ShowSpace | Value64};
+constexpr UINT16 NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
+
+const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
+
+// One call of the engine: the format cursor, the argument slots, the bounded
+// writer, and the element in hand with the text it writes after its padding.
+// The writer counts every character and stores those that fit below End,
+// which leaves one character for the terminator (End lies a whole number of
+// characters after the start, so a character that starts below it fits).
+// Measuring is writing with no room; storing stops at the bound.
+class Engine {
+public:
+  Engine(const UINT8* Format, UINTN Step, const UINT32* Slots, UINT8* Start, UINT8* End, bool Wide, bool Storing)
+      : At(Format), Step(Step), Arguments(Slots), Position(Start), End(End), Wide(Wide), Storing(Storing) {}
+
+  // Runs the format; returns where the output stops.
+  UINT8* Write(UINTN CallerFlags);
+  UINTN Measured() const { return Counted; }
+
+private:
+  UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
+  UINT32 ParseSpecification();
+  void NumberText();
+  void ConvertElement(UINT32 Conversion);
+  UINTN PadElement();
+  void Fill(UINTN Times, UINT32 Character);
+  UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
+  UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
+
+  void Store(UINT32 Character) {
+    *Position++ = static_cast<UINT8>(Character);
+    if (Wide) {
+      *Position++ = static_cast<UINT8>(Character >> 8);
+    }
   }
+
+  const UINT8* At;
+  UINTN Step;
+  ArgSlots Arguments;
+  UINT8* Position;
+  UINT8* End;
+  bool Wide;
+  bool Storing;
+  UINTN Counted = 0;  // saturates at MaxCount
+  void AddToCount(UINTN Characters) {
+    Counted = Counted + Characters < Characters ? MaxCount : Counted + Characters;
+  }
+
+  UINTN Flags;
+  UINTN Width;
+  UINTN Precision;
+  const UINT8* Text;
+  UINTN TextStep;   // 2 for CHAR16 text
+  UINTN Count;      // characters, sign included
+  UINTN Limit;      // characters of Text to write at most
+  UINT32 Sign;      // 0, ' ', '+' or '-'
+  bool Number;      // padded with zeros after the sign instead of blanks
+  CHAR8 Scratch[ScratchTextLength];
+};
+
+// Counts Times characters and stores as many as fit, so that a huge count
+// costs nothing when measuring and at most the buffer when storing.
+[[gnu::noinline]] void Engine::Fill(UINTN Times, UINT32 Character) {
+  AddToCount(Times);
+  // The position is kept in a local: a store through a byte pointer could
+  // alias the member, and would make the compiler reload it every time.
+  UINT8* At = Position;
+  for (; Times != 0 && At < End; --Times) {
+    *At++ = static_cast<UINT8>(Character);
+    if (Wide) {
+      *At++ = static_cast<UINT8>(Character >> 8);
+    }
+  }
+  Position = At;
+}
+
+// Stores a text as Walk does; byte text into byte output, the common case,
+// is a plain bounded copy.
+UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
+  if (!Storing || FromStep != 1 || Wide) {
+    return Walk(From, FromStep, Most, Run, true);
+  }
+  UINT8* const To = Position;
+  const UINTN Left = static_cast<UINTN>(End - To);
+  if (Most > Left) {
+    Most = Left;
+  }
+  UINTN Index = 0;
+  if (Run) {
+    for (; Index < Most && !StartsElement(From[Index]); ++Index) {
+      To[Index] = From[Index];
+    }
+  } else {
+    for (; Index < Most && From[Index] != 0; ++Index) {
+      To[Index] = From[Index];
+    }
+  }
+  Position = To + Index;
+  return Index;
+}
+
+// Walks a text up to its terminator (for a run of plain format characters,
+// up to the first character that starts an element) or Most characters; with
+// Write it counts and stores them, storing as many as fit. Returns the
+// characters walked; nothing past Most is read (a text may end there without
+// a terminator), and nothing past the bound when storing.
+[[gnu::noinline]] UINTN Engine::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
+  UINTN Index = 0;
+  for (; Index < Most; ++Index, From += FromStep) {
+    const UINT32 Character = ReadCharacter(From, FromStep);
+    if (Character == 0 || (Run && StartsElement(Character))) {
+      break;
+    }
+    if (Write) {
+      if (Position < End) {
+        Store(Character);
+      } else if (Storing) {
+        break;
+      }
+    }
+  }
+  if (Write) {
+    AddToCount(Index);
+  }
+  return Index;
 }
 
 // Parses flags, width and precision after "%" and returns the conversion
-// character; the cursor is left on it (on the last character for an early end).
-UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
-  using namespace PrintFlags;
+// character; the cursor is left on it (on the character before the end when
+// the format ends inside the element, so that the main loop stops after it).
+UINT32 Engine::ParseSpecification() {
+  const UINT8* Cursor = At;
+  UINTN Options = Flags;
+  // A "*" value is a signed 32-bit argument: a negative width pads nothing,
+  // and a negative precision counts as none given unless a later one replaces it.
+  bool PrecisionDropped = false;
+  bool InNumber = false;
+  UINTN Value = 0;
   for (;;) {
-    Format.Advance();
-    UINT16 Character = Format.Current();
-    switch (Character) {
-      case ' ':
-        Item.Flags |= ShowSpace;
-        break;
-      case '+':
-        Item.Flags |= ShowPlus;
-        break;
-      case '-':
-        Item.Flags |= AlignLeft;
-        break;
-      case ',':
-        Item.Flags |= GroupThousands;
-        break;
-      case '.':
-        Item.Flags |= PrecisionGiven;
-        break;
-      case 'l':
-      case 'L':
-        Item.Flags |= Value64;
-        break;
-      case '*':
-        SetWidthOrPrecision(Item, Arguments.Take32());
-        break;
-      case '0':
-        if ((Item.Flags & PrecisionGiven) == 0) {
-          Item.Flags |= ZeroFill;
+    Cursor += Step;
+    const UINT32 Character = ReadCharacter(Cursor, Step);
+    const UINTN Class = Character - ' ' < sizeof(SpecificationCharacters) ? SpecificationCharacters[Character - ' '] : 0;
+    bool Negative = false;
+    if (Class == DigitRun) {
+      // A run of digits is read one digit at a time; each digit sets the
+      // width or precision again. A run too long for 32 bits saturates rather
+      // than wrapping to a small width; only a run's leading "0" zero-fills.
+      if (!InNumber) {
+        Value = 0;
+        if (Character == '0' && (Options & PrecisionGiven) == 0) {
+          Options |= ZeroFill;
         }
-        [[fallthrough]];
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9': {
-        // A run too long for 32 bits saturates rather than wrapping to a small width.
-        UINTN Value = 0;
-        for (; Character >= '0' && Character <= '9'; Format.Advance(), Character = Format.Current()) {
-          const UINTN Digit = Character - '0';
-          Value = Value > (MaxCount - Digit) / 10 ? MaxCount : Value * 10 + Digit;
-        }
-        Format.Back();
-        SetWidthOrPrecision(Item, Value);
-        break;
       }
-      case 0:
-        // The format ends inside a "%" element: stay on the character
-        // before the end so that the main loop stops after this element.
-        Item.Precision = 0;
-        Format.Back();
-        return 0;
-      default:
+      if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
+        Value = MaxCount;
+      }
+    } else if (Class == StarValue) {
+      const INT32 Given = static_cast<INT32>(Arguments.Take32());
+      Negative = Given < 0;
+      Value = Negative ? 0 : static_cast<UINTN>(Given);
+    } else {
+      InNumber = false;
+      if (Class != 0) {
+        Options |= 1u << (Class - 1);
+      } else if ((Character | 0x20) == 'l') {
+        Options |= Value64;
+      } else {
+        if (Character == 0) {
+          Precision = 0;
+          Cursor -= Step;
+        } else if (PrecisionDropped) {
+          Options &= ~PrecisionGiven;
+          Precision = 1;
+        }
+        At = Cursor;
+        Flags = Options;
         return Character;
+      }
+      continue;
+    }
+    InNumber = Class == DigitRun;
+    // A number before any "." is the width, after it the precision.
+    if ((Options & PrecisionGiven) != 0) {
+      Precision = Value;
+      PrecisionDropped = Negative;
+    } else {
+      Options |= WidthGiven;
+      Width = Value;
     }
   }
 }
 
-// Counts the characters of a text before its terminator, never reading past a
-// given precision (the text may end there without a terminator).
-void MeasureText(Element& Item) {
-  using namespace PrintFlags;
-  if ((Item.Flags & DigitsReversed) == 0) {
-    const bool Wide = (Item.Flags & ArgWide) != 0;
-    const bool Limited = (Item.Flags & PrecisionGiven) != 0;
-    const UINTN Step = Wide ? 2 : 1;
-    UINTN Count = 0;
-    for (const UINT8* Text = Item.Text; (!Limited || Count < Item.Precision) && ReadTextCharacter(Text, Wide) != 0;
-         Text += Step) {
-      ++Count;
+// Numbers: the digits are written backwards from the end of the scratch
+// text, so that they read forwards.
+[[gnu::noinline]] void Engine::NumberText() {
+  UINT32 Low = Arguments.Take32();
+  UINT32 High = (Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
+  if ((Flags & ShowSpace) != 0) {
+    Sign = ' ';
+  }
+  if ((Flags & ShowPlus) != 0) {
+    Sign = '+';
+  }
+  const bool Hex = (Flags & Base16) != 0;
+  bool Group = false;
+  if (Hex) {
+    // A 32-bit value prints as the unsigned pattern it was passed as.
+    if ((Flags & Value64) == 0) {
+      High = 0;
     }
-    Item.Count = Count;
-  }
-  if (Item.Precision < Item.Count) {
-    Item.Precision = Item.Count;
-  }
-}
-
-void WriteElement(const Element& Item, OutputWriter& Out) {
-  using namespace PrintFlags;
-  const bool Padded = (Item.Flags & WidthGiven) != 0 && Item.Width > Item.Precision;
-  const UINTN Padding = Padded ? Item.Width - Item.Precision : 0;
-  const bool Left = (Item.Flags & AlignLeft) != 0;
-  // The precision covers sign, leading zeros or blanks, and the text.
-  if (Out.CountsOnly()) {
-    Out.Count(static_cast<UINT64>(Padding) + Item.Precision);
-    return;
-  }
-  if (!Left) {
-    Out.Fill(Padding, ' ');
-  }
-  const bool Number = (Item.Flags & DigitsReversed) != 0;
-  if (Number) {
-    if (Item.Sign != 0) {
-      Out.Put(Item.Sign);
-    }
-    Out.Fill(Item.Precision - Item.Count, '0');
   } else {
-    Out.Fill(Item.Precision - Item.Count, ' ');
-  }
-  const bool Wide = (Item.Flags & ArgWide) != 0;
-  if (!Number) {
-    Out.PutText(Item.Text, Item.Count, Wide);
-    if (Left) {
-      Out.Fill(Padding, ' ');
+    if ((Flags & GroupThousands) != 0) {
+      Group = true;
+      Precision = 1;
+      Flags &= ~ZeroFill;
     }
-    return;
+    if (static_cast<INT32>(High) < 0 && (Flags & TreatUnsigned) == 0) {
+      Sign = '-';
+      High = 0 - High - (Low != 0 ? 1 : 0);
+      Low = 0 - Low;
+    } else if ((Flags & TreatUnsigned) != 0 && (Flags & Value64) == 0) {
+      High = 0;
+    }
   }
-  const INTN Step = -1;
-  const UINT8* Text = Item.Text;
-  UINTN GroupCounter = Item.GroupCounter;
-  for (UINTN Index = Item.Sign != 0 ? 1 : 0; Index < Item.Count && Out.Room(); ++Index) {
-    Out.Put(ReadTextCharacter(Text, Wide));
-    Text += Step;
-    if (Item.Group && ++GroupCounter == 3) {
-      GroupCounter = 0;
-      ++Index;
-      if (Index < Item.Count) {
-        Out.Put(',');
+  CHAR8* const Last = Scratch + ScratchTextLength;
+  CHAR8* Digit = Last;
+  if ((Low | High) != 0 || Precision != 0) {
+    // A group counter that starts at 4 never reaches 3: no separators.
+    UINTN Grouped = Group ? 0 : 4;
+    UINT64 Value = (static_cast<UINT64>(High) << 32) | Low;
+    for (;;) {
+      // Above 32 bits the value goes in pieces of seven hexadecimal or nine
+      // decimal digits; a piece below the most significant one keeps its zeros.
+      UINT32 Piece = static_cast<UINT32>(Value);
+      UINTN Least = 1;
+      const bool Final = (Value >> 32) == 0;
+      if (!Final) {
+        UINT32 Remainder;
+        Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
+        Piece = Remainder;
+        Least = Hex ? 7 : 9;
+      }
+      UINTN Written = 0;
+      if (Hex) {
+        do {
+          *--Digit = HexDigits[Piece & 0xF];
+          Piece >>= 4;
+        } while (++Written < Least || Piece != 0);
+      } else {
+        do {
+          if (Grouped == 3) {
+            *--Digit = ',';
+            Grouped = 0;
+          }
+          ++Grouped;
+          *--Digit = static_cast<CHAR8>('0' + Piece % 10);
+          Piece /= 10;
+        } while (++Written < Least || Piece != 0);
+      }
+      if (Final) {
+        break;
       }
     }
   }
-  if (Left) {
-    Out.Fill(Padding, ' ');
+  Text = Bytes(Digit);
+  Limit = static_cast<UINTN>(Bytes(Last) - Text);
+  Count = Limit;
+  Number = true;
+  if (Sign != 0) {
+    ++Count;
+    // A precision run saturated at 0xFFFFFFFF stays the largest rather than wrapping to 0.
+    if (Precision != MaxCount) {
+      ++Precision;
+    }
   }
+  if ((Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
+    Precision = Width;
+  }
+}
+
+// Chooses the text for a conversion character, or for a line end outside
+// "%"; a line end may consume the next format character. One-character
+// texts are CHAR16 texts in the scratch text.
+void Engine::ConvertElement(UINT32 Conversion) {
+  const CHAR8* Chosen = nullptr;  // none: a one-character text
+  if (Conversion == '\n' || Conversion == '\r') {
+    // Serial terminals need both line-end characters; either order in the
+    // format, or a line feed alone, becomes one "\r\n".
+    Chosen = "\r\n";
+    if (Peek(Step) == ('\n' ^ '\r' ^ Conversion)) {
+      At += Step;
+    } else if (Conversion == '\r') {
+      Chosen = "\r";
+    }
+    Text = Bytes(Chosen);
+    return;
+  }
+  UINTN Kind = 0;
+  while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
+    ++Kind;
+  }
+  if (Kind < FirstString) {
+    Flags = (Flags & ~static_cast<UINTN>(NumberClears[Kind])) | NumberSets[Kind];
+    NumberText();
+    return;
+  }
+  if (Kind <= Character) {
+    // Every other conversion takes one slot: a pointer, a status or a character.
+    const UINT32 Value = Arguments.Take32();
+    const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
+    if (Kind < Guid) {
+      Text = Record;
+      TextStep = Kind == FirstString ? 1 : 2;
+      if ((Flags & PrecisionGiven) == 0) {
+        Precision = 0;
+      }
+      if (Record != nullptr) {
+        return;
+      }
+      TextStep = 1;
+      Chosen = "<null string>";
+    } else if (Kind == Guid) {
+      Chosen = Record != nullptr ? GuidText(Record, Scratch) : "<null guid>";
+    } else if (Kind == Time) {
+      Chosen = Record != nullptr ? TimeText(Record, Scratch) : "<null time>";
+    } else if (Kind == Status) {
+      Chosen = StatusText(Value, Scratch);
+    } else {
+      Conversion = Value;
+    }
+  }
+  if (Chosen == nullptr) {
+    // "%c", "%%", an unknown character, or the end of the format (an empty
+    // text): one CHAR16 character and its terminator.
+    Scratch[0] = static_cast<CHAR8>(Conversion);
+    Scratch[1] = static_cast<CHAR8>(Conversion >> 8);
+    Scratch[2] = 0;
+    Scratch[3] = 0;
+    Chosen = Scratch;
+    TextStep = 2;
+  }
+  Text = Bytes(Chosen);
+}
+
+// Measures the element's text as far as padding needs, writes what goes
+// before the text (padding, sign, zeros or blanks) and returns the padding
+// that goes after it.
+UINTN Engine::PadElement() {
+  if (!Number) {
+    // A precision limits the characters taken; padding needs no count beyond
+    // the width and the precision.
+    if ((Flags & PrecisionGiven) != 0) {
+      Limit = Precision;
+    }
+    const UINTN Padded = Width > Precision ? Width : Precision;
+    const UINTN Needed = Padded < Limit ? Padded : Limit;
+    Count = Needed != 0 ? Walk(Text, TextStep, Needed, false, false) : 0;
+  }
+  if (Precision < Count) {
+    Precision = Count;
+  }
+  const UINTN Padding = (Flags & WidthGiven) != 0 && Width > Precision ? Width - Precision : 0;
+  const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
+  // Most elements have no padding, sign or leading zeros: no call for those.
+  if (Padding != After) {
+    Fill(Padding - After, ' ');
+  }
+  if (Sign != 0) {
+    Fill(1, Sign);
+  }
+  if (Precision != Count) {
+    Fill(Precision - Count, Number ? '0' : ' ');
+  }
+  return After;
+}
+
+UINT8* Engine::Write(UINTN CallerFlags) {
+  for (;;) {
+    // No further element starts once the end bound is reached.
+    const UINT32 Character = Peek(0);
+    if (Character == 0 || (Storing && Position >= End)) {
+      break;
+    }
+    // Plain characters are elements of one character each, with nothing to
+    // pad: a run of them is taken at once. So is a line end outside "%".
+    const bool Run = !StartsElement(Character);
+    TextStep = Step;
+    Limit = MaxCount;
+    UINTN After = 0;
+    if (Run) {
+      Text = At;
+    } else {
+      // The options word is cut back to the caller's bits at every element.
+      Flags = CallerFlags;
+      Width = 0;
+      Precision = 1;
+      TextStep = 1;
+      Sign = 0;
+      Number = false;
+      ConvertElement(Character == '%' ? ParseSpecification() : Character);
+      At += Step;
+      if (Character == '%') {
+        After = PadElement();
+      }
+    }
+    const UINTN Copied = Copy(Text, TextStep, Limit, Run);
+    if (Run) {
+      At += Copied * Step;
+    }
+    if (After != 0) {
+      Fill(After, ' ');
+    }
+  }
+  return Position;
 }
 }  // namespace
+
+CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits) {
+  UINTN Written = 0;
+  do {
+    *--Last = HexDigits[Hex ? Value & 0xF : Value % 10];
+    Value = Hex ? Value >> 4 : Value / 10;
+  } while (++Written < Digits || Value != 0);
+  return Last;
+}
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
   for (INTN Written = 0; Written < Count && Position < End; ++Written) {
@@ -242,7 +483,6 @@ UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character
 }
 
 CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
-  static constexpr CHAR8 DigitTable[] = "0123456789ABCDEF";
   CHAR8* Position = Scratch;
   *Position = 0;
   do {
@@ -256,14 +496,13 @@ CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
     } else {
       Value = DivU64x32Remainder(Value, Radix, &Remainder);
     }
-    *++Position = DigitTable[Remainder & 0x0F];
+    *++Position = HexDigits[Remainder & 0x0F];
   } while (Value != 0);
   return Position;
 }
 
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
                    const UINT32* OverrideList) {
-  using namespace PrintFlags;
   const bool Measuring = (Flags & MeasureOnly) != 0;
   if (Measuring) {
     if (BufferSize == 0) {
@@ -281,7 +520,6 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   }
 
   const UINTN SizeShift = (Flags & WideOutput) != 0 ? 1 : 0;
-  const UINTN CharacterSize = UINTN{1} << SizeShift;
   auto* const Start = static_cast<UINT8*>(Buffer);
   UINT8* End = Start;
   if (Start != nullptr) {
@@ -298,71 +536,49 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
     End = reinterpret_cast<UINT8*>(reinterpret_cast<UINTN>(Start) + ((BufferSize - 1) << SizeShift));
   }
 
-  const bool WideFormatText = (Flags & WideFormat) != 0;
+  // The size checks of the format and of the result can never fail (a size
+  // counts the terminator and cannot wrap in a 32-bit address space); what
+  // they can report comes from the length walk inside them: a missing string,
+  // or characters beyond the build's length limit. So the walk alone is kept,
+  // and only where the build can report from it.
+  const UINTN Step = (Flags & WideFormat) != 0 ? 2 : 1;
   if constexpr (AssertChecksEnabled()) {
-    if (WideFormatText) {
-      Check(StrSize(static_cast<const CHAR16*>(Format)) != 0, PrintLibSites::WideFormatSize);
-    } else {
-      Check(AsciiStrSize(static_cast<const CHAR8*>(Format)) != 0, PrintLibSites::AsciiFormatSize);
+    if (Step == 2) {
+      StrSize(static_cast<const CHAR16*>(Format));
+    } else if (Settings::PcdMaximumAsciiStringLength != 0 || Format == nullptr) {
+      AsciiStrSize(static_cast<const CHAR8*>(Format));
     }
   }
   // A missing format has been reported; it prints as an empty one.
   static constexpr UINT8 EmptyFormat[2] = {0, 0};
-  const auto* FormatText = Format != nullptr ? static_cast<const UINT8*>(Format) : EmptyFormat;
+  const UINT8* At = Format != nullptr ? static_cast<const UINT8*>(Format) : EmptyFormat;
 
-  FormatCursor Cursor(FormatText, WideFormatText ? 2 : 1);
-  ArgSlots Arguments(OverrideList != nullptr ? OverrideList : ArgumentList);
-  OutputWriter Out(Start, End, CharacterSize, Start != nullptr && !Measuring);
-  CHAR8 ScratchText[ScratchTextLength];
-
-  for (UINT16 Character = Cursor.Current(); Character != 0 && (Start == nullptr || Out.Room());
-       Cursor.Advance(), Character = Cursor.Current()) {
-    // Field by field: a zeroed aggregate would become a memset call.
-    Element Item;
-    Item.Flags = Flags & CallerBits;
-    Item.Width = 0;
-    Item.Precision = 1;
-    Item.Sign = 0;
-    Item.Group = false;
-    Item.Count = 0;
-    Item.GroupCounter = 0;
-    Item.Text = nullptr;
-    // A plain character is an element of its own with nothing to pad.
-    if (Character != '%' && Character != '\n' && Character != '\r') {
-      if (Out.CountsOnly()) {
-        Out.Count(1);
-      } else {
-        Out.Put(Character);
-      }
-      continue;
-    }
-    if (Character == '%') {
-      const UINT16 Conversion = ParseSpecification(Item, Cursor, Arguments);
-      ConvertElement(Item, Conversion, Cursor, Arguments, ScratchText);
-    } else {
-      LiteralElement(Item, Character, Cursor);
-    }
-    MeasureText(Item);
-    WriteElement(Item, Out);
+  // Nothing is stored when measuring or without a buffer; a measured buffer
+  // of one character takes no element at all.
+  const bool Storing = Start != nullptr && !Measuring;
+  Engine Call(At, Step, OverrideList != nullptr ? OverrideList : ArgumentList, Start, Storing ? End : Start,
+              SizeShift != 0, Storing);
+  UINT8* Stop = Start;
+  if (Start == nullptr || Start < End) {
+    Stop = Call.Write(Flags & CallerBits);
   }
 
   if (Measuring) {
-    const UINT64 Total = Out.Counted();
-    return Total > MaxCount ? MaxCount : static_cast<UINTN>(Total);
+    return Call.Measured();
   }
 
-  Check(Buffer != nullptr, PrintLibSites::BufferPresentAtEnd);
-  // End is one character short of the buffer's end, so the terminator fits.
-  UINT8* const Terminator = Out.At();
+  // The buffer is present here (a missing one returned at the start), and End
+  // is one character short of its end, so the terminator fits.
+  UINT8* const Terminator = Stop;
   Terminator[0] = 0;
   if (SizeShift != 0) {
     Terminator[1] = 0;
   }
   if constexpr (AssertChecksEnabled()) {
-    if ((Flags & WideOutput) != 0) {
-      Check(StrSize(reinterpret_cast<const CHAR16*>(Start)) != 0, PrintLibSites::WideResultSize);
-    } else {
-      Check(AsciiStrSize(reinterpret_cast<const CHAR8*>(Start)) != 0, PrintLibSites::AsciiResultSize);
+    if (SizeShift != 0) {
+      StrSize(reinterpret_cast<const CHAR16*>(Start));
+    } else if constexpr (Settings::PcdMaximumAsciiStringLength != 0) {
+      AsciiStrSize(reinterpret_cast<const CHAR8*>(Start));
     }
   }
   return static_cast<UINTN>(Terminator - Start) >> SizeShift;

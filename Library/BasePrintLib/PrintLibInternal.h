@@ -1,10 +1,12 @@
 // What the engine's units share: check sites, the argument cursor and the
-// state of one format element.
+// texts made in the scratch buffer.
 #pragma once
 
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
 
+// Check sites: the line numbers are fixed report coordinates, not lines of
+// PrintLibInternal.cpp.
 namespace PrintLibSites {
 inline constexpr const CHAR8* Path = "Library/BasePrintLib/PrintLibInternal.cpp";
 inline constexpr CheckSite BufferPresent = {Path, 366, "Buffer != ((void *) 0)"};
@@ -18,52 +20,29 @@ inline constexpr CheckSite AsciiResultSize = {
 }  // namespace PrintLibSites
 
 inline constexpr UINTN ScratchTextLength = 38;
+inline constexpr CHAR8 HexDigits[] = "0123456789ABCDEF";
 
 // Walks the 4-byte argument slots; a 64-bit value takes two, low word first.
 class ArgSlots {
 public:
   explicit ArgSlots(const UINT32* First) : Next(First) {}
   UINT32 Take32() { return *Next++; }
-  UINT64 Take64() {
-    const UINT64 Low = Take32();
-    return Low | (static_cast<UINT64>(Take32()) << 32);
-  }
   const UINT8* TakePointer() { return reinterpret_cast<const UINT8*>(static_cast<UINTN>(Take32())); }
 
 private:
   const UINT32* Next;
 };
 
-// Reads the format one character at a time; 16-bit characters are read a byte
-// at a time because a CHAR16 format need not be aligned.
-class FormatCursor {
-public:
-  FormatCursor(const UINT8* Start, UINTN Step) : At(Start), Step(Step) {}
-  UINT16 Current() const { return Step == 2 ? static_cast<UINT16>(At[0] | (At[1] << 8)) : At[0]; }
-  void Advance() { At += Step; }
-  void Back() { At -= Step; }
+// Writes the digits of Value backwards so that they end before Last, at
+// least Digits of them, hexadecimal or decimal. Returns the first (most
+// significant) one.
+CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits);
 
-private:
-  const UINT8* At;
-  UINTN Step;
-};
+// The name in row Row of StatusTextTable.
+const CHAR8* StatusName(UINTN Row);
 
-// One format element: its options word, width, precision and the text that
-// the measuring and writing steps use.
-struct Element {
-  UINTN Flags;
-  UINTN Width;
-  UINTN Precision;
-  UINT8 Sign;          // 0, ' ', '+' or '-'
-  bool Group;          // thousands separators
-  UINTN Count;         // characters of Text, set here for digit strings
-  UINTN GroupCounter;  // digits written since the last separator
-  const UINT8* Text;   // bytes or CHAR16 (ArgWide); the most significant digit for DigitsReversed
-  UINT8 OneCharacter[4];  // a one-character CHAR16 text and its terminator
-};
-
-// Chooses the text for the conversion character that ends a "%" element;
-// "\n" and "\r" may consume the next format character.
-void ConvertElement(Element& Item, UINT16 Conversion, FormatCursor& Format, ArgSlots& Arguments, CHAR8* Scratch);
-// The text of a character outside a "%" element: a line end or the character itself.
-void LiteralElement(Element& Item, UINT16 Character, FormatCursor& Format);
+// The byte texts of "%g", "%t" and the "%r" fallback, made in Scratch
+// (ScratchTextLength characters); each returns the text.
+const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch);
+const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch);
+const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch);

@@ -83,6 +83,50 @@ TEST_F(FormatEngineTest, Grouping_SeparatesThousandsAndDiscardsPrecisionAndZeroF
   EXPECT_EQ(Print("%,x", 0x12345678), "12345678");  // hexadecimal never groups
 }
 
+TEST_F(FormatEngineTest, NegativeStarValues_PadNothingOrCountAsNoPrecision) {
+  const char16_t Wide[] = u"wxyz";
+  const struct {
+    const CHAR8* Format;
+    std::vector<UINT32> Slots;
+    const CHAR8* Expected;
+  } Cases[] = {
+      {"%*d", {static_cast<UINT32>(-5), 42}, "42"},
+      {"%-*d|", {static_cast<UINT32>(-5), 42}, "42|"},
+      {"%*d", {0xFFFFFFFF, 42}, "42"},
+      {"%*d|", {0x80000000, 42}, "42|"},
+      {"%0*d", {static_cast<UINT32>(-5), static_cast<UINT32>(-42)}, "-42"},
+      {"%*c|", {static_cast<UINT32>(-3), 'x'}, "x|"},
+      {"%-*a|", {0x80000000, Slot("ab")}, "ab|"},
+      {"%.*d", {0xFFFFFFFF, 42}, "42"},
+      {"%.*d", {static_cast<UINT32>(-5), 42}, "42"},
+      {"%.*d|", {0x80000000, 0}, "0|"},  // the default precision 1, not 0
+      {"%.*a", {0xFFFFFFFF, Slot("abcdef")}, "abcdef"},
+      {"%.*a|", {0x80000000, Slot("abcdef")}, "abcdef|"},
+      {"%.*s|", {0xFFFFFFFF, Slot(Wide)}, "wxyz|"},
+      {"%5.*d", {0xFFFFFFFF, 42}, "   42"},
+      {"%05.*d", {0xFFFFFFFF, 42}, "00042"},  // with no precision, zero fill applies
+      {"%*.*d|", {static_cast<UINT32>(-5), 0xFFFFFFFF, 7}, "7|"},
+      {"%.*3d", {0xFFFFFFFF, 7}, "007"},  // a later precision replaces the dropped one
+      {"%.3*d", {0x80000000, 7}, "7"},
+      {"%.*", {0xFFFFFFFF}, ""},
+      {"%5.*", {0xFFFFFFFF}, "     "},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(PrintSlots(0, Case.Format, Case.Slots), Case.Expected) << Case.Format;
+    EXPECT_EQ(FormatEngine(nullptr, 0, PrintFlags::MeasureOnly, Case.Format, nullptr, Case.Slots.data()),
+              std::strlen(Case.Expected))
+        << Case.Format;
+    EXPECT_EQ(PrintSlots(PrintFlags::WideOutput, Case.Format, Case.Slots).size(), 2 * std::strlen(Case.Expected))
+        << Case.Format;
+  }
+  // A negative width leaves the rest of a small buffer unwritten.
+  GuardedBuffer Out(16);
+  const std::vector<UINT32> Slots = {0x80000000, 7};
+  EXPECT_EQ(FormatEngine(Out.Data(), 16, 0, "%*d", nullptr, Slots.data()), 1u);
+  EXPECT_TRUE(Out.UnwrittenFrom(2));
+  EXPECT_TRUE(Out.GuardsIntact());
+}
+
 TEST_F(FormatEngineTest, LineEnds_BecomeCarriageReturnLineFeed) {
   const struct {
     const CHAR8* Format;
@@ -209,14 +253,15 @@ TEST_F(FormatEngineTest, MeasureOnly_HugeWidthsAreArithmeticAndSaturate) {
     UINTN Expected;
   } Cases[] = {
       {"%*dabc", {0x7FFFFFFF, 1}, 0x80000002u},
-      {"%*d", {0xFFFFFFFE, 1}, 0xFFFFFFFEu},
-      {"%*d", {0xFFFFFFFF, 1}, 0xFFFFFFFFu},
-      {"%*dx", {0xFFFFFFFF, 1}, 0xFFFFFFFFu},  // saturates instead of wrapping to 0
-      {"%*d%*d", {0x80000000, 1, 0x80000000, 1}, 0xFFFFFFFFu},
-      {"%.*d", {0xFFFFFFF0, 1}, 0xFFFFFFF0u},
-      {"%+.*d", {0xFFFFFFFF, 1}, 0xFFFFFFFFu},
-      {"%.*a", {0xFFFFFFFF, Slot("ab")}, 0xFFFFFFFFu},
+      {"%*d%*d", {0x7FFFFFFF, 1, 0x7FFFFFFF, 1}, 0xFFFFFFFEu},
+      {"%*d%*d%d", {0x7FFFFFFF, 1, 0x7FFFFFFF, 1, 1}, 0xFFFFFFFFu},
+      {"%*d%*dxy", {0x7FFFFFFF, 1, 0x7FFFFFFF, 1}, 0xFFFFFFFFu},  // saturates instead of wrapping
+      {"%*d%*d%*d", {0x7FFFFFFF, 1, 0x7FFFFFFF, 1, 0x7FFFFFFF, 1}, 0xFFFFFFFFu},
+      {"%.*d", {0x7FFFFFF0, 1}, 0x7FFFFFF0u},
+      {"%+.*d", {0x7FFFFFFF, 1}, 0x80000000u},
+      {"%.*a", {0x7FFFFFFF, Slot("ab")}, 0x7FFFFFFFu},
       {"%99999999999d", {1}, 0xFFFFFFFFu},  // a width run beyond 32 bits saturates
+      {"%+.99999999999d", {1}, 0xFFFFFFFFu},  // and so does a precision run, sign and all
       {"%*d", {0, 12345}, 5u},
       {"%2d", {12345}, 5u},
   };
@@ -227,7 +272,7 @@ TEST_F(FormatEngineTest, MeasureOnly_HugeWidthsAreArithmeticAndSaturate) {
 }
 
 TEST_F(FormatEngineTest, HugeWidthIntoSmallBuffer_FillsToTheBound) {
-  const std::vector<UINT32> Slots = {0xFFFFFFFF, 7};
+  const std::vector<UINT32> Slots = {0x7FFFFFFF, 7};
   GuardedBuffer Out(16);
   EXPECT_EQ(FormatEngine(Out.Data(), 16, 0, "%*d", nullptr, Slots.data()), 15u);
   EXPECT_EQ(std::string(Out.Chars()), std::string(15, ' '));
