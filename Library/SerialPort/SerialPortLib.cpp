@@ -107,6 +107,13 @@ UartSet WaitForEachLineStatus(UartSet Uarts, UINTN Discovered, UINT8 Bits) {
   return 0;
 }
 
+// One step of programming a UART; a table of them costs less code than a
+// call per register.
+struct RegisterWrite {
+  UINT8 Index;
+  UINT8 Value;
+};
+
 // Reprograms a UART only when its line settings, divisor or FIFOs differ from
 // what is wanted, so that characters an earlier stage left in flight survive.
 void InitializeUart(UINTN Base) {
@@ -140,13 +147,18 @@ void InitializeUart(UINTN Base) {
   if (!WaitForLineStatus(Base, Uart16550::TransmitterIdle)) {
     return;
   }
-  UartWrite(Base, Uart16550::LineControl, Uart16550::DivisorLatchAccess);
-  UartWrite(Base, Uart16550::DivisorHigh, static_cast<UINT8>(Divisor >> 8));
-  UartWrite(Base, Uart16550::DivisorLow, static_cast<UINT8>(Divisor & 0xFF));
-  UartWrite(Base, Uart16550::LineControl, WantedLineFormat);
-  UartWrite(Base, Uart16550::FifoControl, 0);
-  UartWrite(Base, Uart16550::FifoControl, WantedFifoControl);
-  UartWrite(Base, Uart16550::ModemControl, 0);
+  const RegisterWrite Programming[] = {
+      {Uart16550::LineControl, Uart16550::DivisorLatchAccess},
+      {Uart16550::DivisorHigh, static_cast<UINT8>(Divisor >> 8)},
+      {Uart16550::DivisorLow, static_cast<UINT8>(Divisor & 0xFF)},
+      {Uart16550::LineControl, WantedLineFormat},
+      {Uart16550::FifoControl, 0},
+      {Uart16550::FifoControl, WantedFifoControl},
+      {Uart16550::ModemControl, 0},
+  };
+  for (const RegisterWrite& Each : Programming) {
+    UartWrite(Base, Each.Index, Each.Value);
+  }
 }
 
 // The FIFO test before each chunk: chunks only make sense with the FIFOs on.
