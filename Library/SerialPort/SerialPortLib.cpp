@@ -22,6 +22,14 @@ static_assert(DivisorForSelection(0x00) == 1 && DivisorForSelection(0x02) == 2);
 static_assert(DivisorForSelection(0x04) == 6 && DivisorForSelection(0x06) == 12);
 static_assert(DivisorForSelection(0xF9) == 1 && DivisorForSelection(0xFF) == 12, "other bits are ignored");
 
+// The divisors by selection, worked out here so that the image holds four
+// bytes rather than the rate table and a division; every one fits DLL, so
+// DLM is always written 0.
+constexpr UINT8 SelectableDivisors[] = {DivisorForSelection(0x00), DivisorForSelection(0x02),
+                                        DivisorForSelection(0x04), DivisorForSelection(0x06)};
+
+UINT16 SelectedDivisor(UINT8 CmosByte) { return SelectableDivisors[(CmosByte & BaudSelectionMask) >> 1]; }
+
 constexpr UINT8 WantedLineFormat = Settings::UartLineControl & Uart16550::LineFormatMask;
 constexpr UINT8 WantedFifoControl = Settings::UartFifoControl & Uart16550::FifoControlMask;
 constexpr bool FifosWanted = (Settings::UartFifoControl & Uart16550::FifoEnable) != 0;
@@ -39,89 +47,72 @@ constexpr UINTN ChunkSize() {
 }
 static_assert(ChunkSize() >= 1);
 
-// The UARTs the console drives, first to last, and which of them this call
-// still uses: one that misses a wait's bound is left alone until the call
-// returns. A memory-mapped build drives only the UART that was found: the
-// legacy port numbers taken as memory addresses would land in low RAM.
-struct DrivenUarts {
-  UINTN Base[2];
-  bool Usable[2];
-  UINTN Count;
-};
+// The UARTs the console drives, first to last: both legacy UARTs, or in a
+// memory-mapped build only the UART that was found, since the legacy port
+// numbers taken as memory addresses would land in low RAM.
+constexpr UINTN UartCount = Settings::UartUseMmio ? 1 : 2;
 
-DrivenUarts UartsToDrive(UINTN Discovered) {
+constexpr UINTN LegacyUartBase(UINTN Each) { return FirstUartBase - Each * (FirstUartBase - SecondUartBase); }
+static_assert(LegacyUartBase(0) == FirstUartBase && LegacyUartBase(1) == SecondUartBase);
+
+UINTN DrivenUartBase(UINTN Each, UINTN Discovered) {
   if constexpr (Settings::UartUseMmio) {
-    return {{Discovered, 0}, {true, false}, 1};
+    return Discovered;
   } else {
-    return {{FirstUartBase, SecondUartBase}, {true, true}, 2};
+    return LegacyUartBase(Each);
   }
 }
 
-bool AnyUsable(const DrivenUarts& Uarts) {
-  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    if (Uarts.Usable[Each]) {
-      return true;
-    }
-  }
-  return false;
-}
+// Which UARTs this call still uses, bit N for UART N: one that misses a
+// wait's bound is left alone until the call returns.
+using UartSet = UINT32;
+constexpr UartSet EveryUart = (UartSet{1} << UartCount) - 1;
 
-bool GivenUp(const DrivenUarts& Uarts, UINTN Base) {
-  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    if (Uarts.Base[Each] == Base) {
-      return !Uarts.Usable[Each];
-    }
-  }
-  return false;
-}
+constexpr bool Includes(UartSet Uarts, UINTN Each) { return ((Uarts >> Each) & 1) != 0; }
 
 // Every wait ends after SerialPollLimit polls, so that a UART whose status
 // never changes (a stopped baud clock, a half-decoded device, a dead cable
 // under flow control) cannot stop the boot. False when the bound ran out.
+static_assert(SerialPollLimit >= 1, "the count-down below polls at least once");
 bool WaitForLineStatus(UINTN Base, UINT8 Bits) {
-  for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
+  UINT32 PollsLeft = SerialPollLimit;
+  do {
     if ((UartRead(Base, Uart16550::LineStatus) & Bits) == Bits) {
       return true;
     }
-  }
+  } while (--PollsLeft != 0);
   return false;
 }
 
-bool WaitForWritable(UINTN Base) {
-  for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
-    if (SerialWritable(Base)) {
-      return true;
+// The UARTs of Uarts that showed Bits within the bound.
+UartSet WaitForEachLineStatus(UartSet Uarts, UINTN Discovered, UINT8 Bits) {
+  for (UINTN Each = 0; Each < UartCount; ++Each) {
+    if (Includes(Uarts, Each) && !WaitForLineStatus(DrivenUartBase(Each, Discovered), Bits)) {
+      Uarts &= ~(UartSet{1} << Each);
     }
   }
-  return false;
-}
-
-void WaitForEachLineStatus(DrivenUarts& Uarts, UINT8 Bits) {
-  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    if (Uarts.Usable[Each] && !WaitForLineStatus(Uarts.Base[Each], Bits)) {
-      Uarts.Usable[Each] = false;
-    }
-  }
+  return Uarts;
 }
 
 // Either UART may let the next byte go; when neither does within the bound,
-// neither is of use for the rest of the call.
-bool WaitForAnyWritable(DrivenUarts& Uarts) {
-  if (!AnyUsable(Uarts)) {
-    return false;
-  }
+// neither is of use for the rest of the call (the empty set).
+[[maybe_unused]] UartSet WaitForAnyWritable(UartSet Uarts, UINTN Discovered) {
   for (UINT32 Polls = 0; Polls < SerialPollLimit; ++Polls) {
-    for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-      if (Uarts.Usable[Each] && SerialWritable(Uarts.Base[Each])) {
-        return true;
+    for (UINTN Each = 0; Each < UartCount; ++Each) {
+      if (Includes(Uarts, Each) && SerialWritable(DrivenUartBase(Each, Discovered))) {
+        return Uarts;
       }
     }
   }
-  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    Uarts.Usable[Each] = false;
-  }
-  return false;
+  return 0;
 }
+
+// One step of programming a UART; a table of them costs less code than a
+// call per register.
+struct RegisterWrite {
+  UINT8 Index;
+  UINT8 Value;
+};
 
 // Reprograms a UART only when its line settings, divisor or FIFOs differ from
 // what is wanted, so that characters an earlier stage left in flight survive.
@@ -136,7 +127,7 @@ void InitializeUart(UINTN Base) {
   const UINT8 LatchedControl = UartRead(Base, Uart16550::LineControl);
   UartWrite(Base, Uart16550::LineControl, static_cast<UINT8>(LatchedControl & ~Uart16550::DivisorLatchAccess));
 
-  const UINT16 Divisor = DivisorForSelection(Cmos::Read8(CmosBaudSelection));
+  const UINT16 Divisor = SelectedDivisor(Cmos::Read8(CmosBaudSelection));
   if (CurrentDivisor != Divisor) {
     Initialized = false;
   }
@@ -156,25 +147,32 @@ void InitializeUart(UINTN Base) {
   if (!WaitForLineStatus(Base, Uart16550::TransmitterIdle)) {
     return;
   }
-  UartWrite(Base, Uart16550::LineControl, Uart16550::DivisorLatchAccess);
-  UartWrite(Base, Uart16550::DivisorHigh, static_cast<UINT8>(Divisor >> 8));
-  UartWrite(Base, Uart16550::DivisorLow, static_cast<UINT8>(Divisor & 0xFF));
-  UartWrite(Base, Uart16550::LineControl, WantedLineFormat);
-  UartWrite(Base, Uart16550::FifoControl, 0);
-  UartWrite(Base, Uart16550::FifoControl, WantedFifoControl);
-  UartWrite(Base, Uart16550::ModemControl, 0);
+  const RegisterWrite Programming[] = {
+      {Uart16550::LineControl, Uart16550::DivisorLatchAccess},
+      {Uart16550::DivisorHigh, static_cast<UINT8>(Divisor >> 8)},
+      {Uart16550::DivisorLow, static_cast<UINT8>(Divisor & 0xFF)},
+      {Uart16550::LineControl, WantedLineFormat},
+      {Uart16550::FifoControl, 0},
+      {Uart16550::FifoControl, WantedFifoControl},
+      {Uart16550::ModemControl, 0},
+  };
+  for (const RegisterWrite& Each : Programming) {
+    UartWrite(Base, Each.Index, Each.Value);
+  }
 }
 
 // The FIFO test before each chunk: chunks only make sense with the FIFOs on.
 // Once the UART found has been given up, its IIR says nothing about the
 // other one, which goes on without the test.
-bool FifosReady(const DrivenUarts& Uarts) {
+bool FifosReady(UartSet Uarts, UINTN Discovered) {
   const UINTN Base = FindUartBase();
   if (Base == 0) {
     return false;
   }
-  if (GivenUp(Uarts, Base)) {
-    return true;
+  for (UINTN Each = 0; Each < UartCount; ++Each) {
+    if (DrivenUartBase(Each, Discovered) == Base && !Includes(Uarts, Each)) {
+      return true;
+    }
   }
   return (UartRead(Base, Uart16550::InterruptIdentity) & Uart16550::FifosEnabled) != 0;
 }
@@ -203,9 +201,8 @@ EFI_STATUS SerialInit() {
   if (Discovered == 0) {
     return EFI_DEVICE_ERROR;
   }
-  const DrivenUarts Uarts = UartsToDrive(Discovered);
-  for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-    InitializeUart(Uarts.Base[Each]);
+  for (UINTN Each = 0; Each < UartCount; ++Each) {
+    InitializeUart(DrivenUartBase(Each, Discovered));
   }
   return EFI_SUCCESS;
 }
@@ -218,13 +215,14 @@ UINTN SerialWrite(const UINT8* Buffer, UINTN Length) {
   if (Discovered == 0) {
     return 0;
   }
-  DrivenUarts Uarts = UartsToDrive(Discovered);
 
   if (Length == 0) {
-    WaitForEachLineStatus(Uarts, Uart16550::TransmitterIdle);
-    for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-      if (Uarts.Usable[Each]) {
-        WaitForWritable(Uarts.Base[Each]);
+    const UartSet Drained = WaitForEachLineStatus(EveryUart, Discovered, Uart16550::TransmitterIdle);
+    if constexpr (Settings::UartHardwareFlowControl) {
+      for (UINTN Each = 0; Each < UartCount; ++Each) {
+        if (Includes(Drained, Each)) {
+          WaitForAnyWritable(UartSet{1} << Each, Discovered);
+        }
       }
     }
     return 0;
@@ -232,25 +230,30 @@ UINTN SerialWrite(const UINT8* Buffer, UINTN Length) {
 
   // Earlier chunks are already on the wire, so a stop reports them as sent.
   // A UART given up along the way does not stop the other one.
+  UartSet Uarts = EveryUart;
   UINTN Sent = 0;
   while (Sent < Length) {
     if constexpr (FifosWanted) {
-      if (!FifosReady(Uarts)) {
+      if (!FifosReady(Uarts, Discovered)) {
         return Sent;
       }
     }
-    WaitForEachLineStatus(Uarts, Uart16550::TransmitterEmpty);
-    if (!AnyUsable(Uarts)) {
+    Uarts = WaitForEachLineStatus(Uarts, Discovered, Uart16550::TransmitterEmpty);
+    if (Uarts == 0) {
       return Sent;
     }
     const UINTN ChunkEnd = Length - Sent > ChunkSize() ? Sent + ChunkSize() : Length;
     for (; Sent < ChunkEnd; ++Sent) {
-      if (!WaitForAnyWritable(Uarts)) {
-        return Sent;
+      // Without flow control a UART that has drained always may take a byte.
+      if constexpr (Settings::UartHardwareFlowControl) {
+        Uarts = WaitForAnyWritable(Uarts, Discovered);
+        if (Uarts == 0) {
+          return Sent;
+        }
       }
-      for (UINTN Each = 0; Each < Uarts.Count; ++Each) {
-        if (Uarts.Usable[Each]) {
-          UartWrite(Uarts.Base[Each], Uart16550::TransmitHolding, Buffer[Sent]);
+      for (UINTN Each = 0; Each < UartCount; ++Each) {
+        if (Includes(Uarts, Each)) {
+          UartWrite(DrivenUartBase(Each, Discovered), Uart16550::TransmitHolding, Buffer[Sent]);
         }
       }
     }
