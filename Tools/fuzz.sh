@@ -9,6 +9,7 @@
 #                                         (PrintLibFuzz for M, default N), QEL_JOBS
 #                                         targets side by side; a line per target
 #                                         with executions, rate, coverage, findings
+#   ... [TARGET...]                       only the targets named (either way)
 #
 # Fails on any finding; the reproducer is kept in <build>/findings. The build
 # folder is build/fuzz unless QEL_FUZZ_BUILD names another.
@@ -17,6 +18,7 @@ cd "$(dirname "$0")/.."
 source Tools/common.sh
 usage() { sed -n '/^#   fuzz.sh/,/^#$/p' "$0" | cut -c3- >&2; exit 2; }
 seconds=60
+wanted=()
 runs=""
 engine_runs=""
 while (($#)); do
@@ -24,7 +26,9 @@ while (($#)); do
     --runs) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; runs=$2; shift 2 ;;
     --engine-runs) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; engine_runs=$2; shift 2 ;;
     -h|--help) usage ;;
-    *) [[ $1 =~ ^[0-9]+$ ]] || usage; seconds=$1; shift ;;
+    [0-9]*) [[ $1 =~ ^[0-9]+$ ]] || usage; seconds=$1; shift ;;
+    -*) usage ;;
+    *) wanted+=("$1"); shift ;;
   esac
 done
 [[ -z $engine_runs || -n $runs ]] || usage
@@ -100,6 +104,12 @@ targets=()
 for entry in "$build"/FuzzTargets/*; do
   [[ -f $entry ]] && targets+=("$(basename "$entry")")
 done
+if ((${#wanted[@]})); then
+  for name in "${wanted[@]}"; do
+    [[ -f $build/FuzzTargets/$name ]] || { echo "fuzz.sh: no target $name; there are: ${targets[*]}" >&2; exit 2; }
+  done
+  targets=("${wanted[@]}")
+fi
 
 status=0
 if [[ -z $runs ]]; then
