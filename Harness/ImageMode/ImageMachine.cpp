@@ -176,7 +176,7 @@ struct ImageMachine::State {
   }
   std::string ByInstruction() const {
     const uint32_t At = Eip();
-    return " by the instruction at " + Owner.Where(At) + ": " + InstructionAt(At);
+    return " by the instruction at " + Owner.Where(At) + ", whose bytes start " + InstructionAt(At);
   }
 
   bool InGuestLayout(uint32_t Address) const {
@@ -263,7 +263,8 @@ void OnInterrupt(uc_engine*, uint32_t Vector, void* User) {
     return;
   }
   Machine.StopWithFault("exception " + std::to_string(Vector) + " (" + ExceptionName(Vector) + ") at " +
-                        Machine.Owner.Where(Machine.Eip()) + ": " + Machine.InstructionAt(Machine.Eip()));
+                        Machine.Owner.Where(Machine.Eip()) + ", whose bytes start " +
+                        Machine.InstructionAt(Machine.Eip()));
 }
 
 uint32_t OnPortIn(uc_engine*, uint32_t Port, int Size, void* User) {
@@ -634,7 +635,9 @@ std::string ImageMachine::Where(uint32_t Address) const {
                          : Address >= Guest::ScratchAt && Address < Guest::ScratchAt + Guest::ScratchBytes
                              ? "argument scratch"
                          : Address >= Guest::PoolAt && Address < Guest::PoolAt + Guest::PoolBytes ? "pool"
-                                                                                                   : nullptr;
+                         : Address < Guest::StackFirst && Address >= Guest::StackFirst - Guest::StackBytes
+                             ? "below the stack: an overflow"
+                             : nullptr;
     return Hex(Address) + (Region != nullptr ? std::string(" (") + Region + ")" : std::string());
   }
   const uint32_t Rva = Address - Placed.Address;
@@ -690,7 +693,8 @@ uint32_t ImageMachine::Run(uint32_t Address, const std::vector<uint32_t>& Argume
   }
   if (Result != UC_ERR_OK) {
     const uint32_t At = Machine.Eip();
-    throw ImageFault(std::string(uc_strerror(Result)) + " at " + Where(At) + ": " + Machine.InstructionAt(At));
+    throw ImageFault(std::string(uc_strerror(Result)) + " at " + Where(At) + ", whose bytes start " +
+                     Machine.InstructionAt(At));
   }
   if (Machine.Eip() != ReturnAt) {
     throw ImageFault("the run ended at " + Where(Machine.Eip()) + " instead of returning");

@@ -1,0 +1,122 @@
+// Image mode must not let a faulty image pass: broken modules are stopped
+// with a report in the image's terms, and a difference between the two runs
+// is named by its first access.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "BoardRun.h"
+#include "Board.h"
+#include "ImageMachine.h"
+
+namespace {
+using ImageMode::ImageFault;
+using ImageMode::ImageMachine;
+namespace Guest = ImageMode::Guest;
+
+// The QEMU stand-in's deliberately broken modules, built and linked as the module is.
+std::string BrokenModule(const char* Name) { return std::string(QEL_FIRMWARE_DIR) + "/Harness/Qemu/" + Name + ".efi"; }
+
+// Runs ModuleEntry and returns the fault's text, or why there was none.
+std::string FaultOf(const std::string& Path) {
+  if (!std::ifstream(Path)) {
+    return "skip";
+  }
+  Sim::Board Board;
+  ImageMachine Machine(Board.Processor(), ImageMode::ReadImageFile(Path));
+  try {
+    Machine.RunModuleEntry();
+  } catch (const ImageFault& Fault) {
+    return Fault.what();
+  }
+  return "no fault";
+}
+
+TEST(ImageFault, WriteToConstantData_IsStoppedAtTheStore) {
+  const std::string Fault = FaultOf(BrokenModule("WritesConstant"));
+  if (Fault == "skip") {
+    GTEST_SKIP() << "no broken modules: build the firmware preset first";
+  }
+  EXPECT_NE(Fault.find("write of 4 bytes (0x0C0FFEE1) to the read-only image at 0x008"), std::string::npos) << Fault;
+  EXPECT_NE(Fault.find(", .text) by the instruction at 0x008"), std::string::npos) << Fault;
+}
+
+TEST(ImageFault, StackOverflow_IsAWriteBelowTheStack) {
+  const std::string Fault = FaultOf(BrokenModule("OverflowsStack"));
+  if (Fault == "skip") {
+    GTEST_SKIP() << "no broken modules: build the firmware preset first";
+  }
+  EXPECT_NE(Fault.find("to unmapped memory at 0x000FFF"), std::string::npos) << Fault;
+  EXPECT_NE(Fault.find("(below the stack: an overflow)"), std::string::npos) << Fault;
+}
+
+class ImageMachineTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!std::ifstream(QEL_GOOD_IMAGE)) {
+      GTEST_SKIP() << "no image " << QEL_GOOD_IMAGE << ": build the firmware preset first";
+    }
+    Machine = std::make_unique<ImageMachine>(Board.Processor(), ImageMode::ReadImageFile(QEL_GOOD_IMAGE));
+  }
+  std::string FaultOfCall(uint32_t Address, const std::vector<uint32_t>& Arguments) {
+    try {
+      Machine->Call(Address, Arguments);
+    } catch (const ImageFault& Fault) {
+      return Fault.what();
+    }
+    return "no fault";
+  }
+  Sim::Board Board;
+  std::unique_ptr<ImageMachine> Machine;
+};
+
+TEST_F(ImageMachineTest, ServiceTheModuleHasNoBusinessWith_StopsTheRun) {
+  // ReportStatusCode's stub, called as the module would through the table.
+  const uint32_t ReportStatusCode = Guest::TrapsAt + 16 * 16;
+  EXPECT_NE(FaultOfCall(ReportStatusCode, {Guest::ServicesAt}).find("unexpected PEI service call: ReportStatusCode"),
+            std::string::npos);
+  EXPECT_EQ(Machine->Foundation().UnexpectedCalls(), 1u);
+}
+
+TEST_F(ImageMachineTest, FetchOutsideTheImage_IsNamedWithItsRegion) {
+  EXPECT_EQ(FaultOfCall(Guest::PoolAt, {}), "fetch outside the image at 0x00400000 (pool) (memory that is not code)");
+  EXPECT_EQ(FaultOfCall(0x00050000, {}), "fetch outside the image at 0x00050000 (unmapped memory)");
+}
+
+TEST_F(ImageMachineTest, EntryPointCalledTwice_ReportsTwice) {
+  Board.SetLevelMask(0x80000000);
+  for (unsigned Boot = 1; Boot <= 2; ++Boot) {
+    Machine->StartFoundation(ImageMode::DefaultRevision, {.FailingAllocation = 1});
+    EXPECT_EQ(Machine->RunModuleEntry(), EFI_OUT_OF_RESOURCES);
+    EXPECT_GT(Machine->Instructions(), 1000u);
+    EXPECT_GT(Machine->DeepestStack(), 256u);
+    EXPECT_EQ(Board.Processor().Breakpoints(), Boot);
+  }
+  Board.Settle();
+  const std::string Report = "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n";
+  const std::string Sent = Board.Com1().Transmitted();
+  ASSERT_NE(Sent.find(Report), std::string::npos) << Sent;
+  EXPECT_NE(Sent.find(Report, Sent.find(Report) + Report.size()), std::string::npos) << Sent;
+}
+
+TEST(FirstDifference, NamesTheFirstDivergingAccess) {
+  Agreement::Record Host;
+  Host.Outcome = "status 0x00000000";
+  Host.Trace = {{Sim::BusEvent::Kind::PortOut, 1, 0x70, 0x7A},
+                {Sim::BusEvent::Kind::PortIn, 1, 0x71, 0x80},
+                {Sim::BusEvent::Kind::PortIn, 2, 0x3FD, 0x60}};
+  Agreement::Record Image = Host;
+  EXPECT_EQ(Agreement::FirstDifference(Host, Image), "");
+  Image.Trace[2] = {Sim::BusEvent::Kind::PortIn, 1, 0x3FD, 0x60};  // a narrower access
+  EXPECT_EQ(Agreement::FirstDifference(Host, Image),
+            "the access traces part at access #2: host 'in    16 0x03FD 0x0060', image 'in    8 0x03FD 0x60', after "
+            "'in    8 0x0071 0x80' (3 accesses on the host, 3 in the image); outcome: host status 0x00000000, image "
+            "status 0x00000000");
+  Image = Host;
+  Image.Com2 = "x";
+  EXPECT_EQ(Agreement::FirstDifference(Host, Image), "COM2 bytes: host \"\", image \"x\"");
+  Image = Host;
+  Image.Outcome = "fault: write of 4 bytes";
+  EXPECT_EQ(Agreement::FirstDifference(Host, Image), "outcome: host status 0x00000000, image fault: write of 4 bytes");
+}
+}  // namespace
