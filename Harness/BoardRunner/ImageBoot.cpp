@@ -2,6 +2,7 @@
 #include "ImageBoot.h"
 
 #include <cstdio>
+#include <filesystem>
 
 ImageBoot::ImageBoot(Sim::Board& Board, const std::string& ImagePath) : Path(ImagePath) {
   const std::vector<uint8_t> File = ImageMode::ReadImageFile(Path);
@@ -27,7 +28,9 @@ BootOutcome ImageBoot::Boot(uint32_t Revision, const Pei::FailureSwitches& Fail)
   char Line[160];
   std::snprintf(Line, sizeof Line, ": %zu bytes, run at 0x%08X (%u fix-ups), %llu instructions", FileBytes,
                 Image.Address, Image.Relocations, static_cast<unsigned long long>(Machine->Instructions()));
-  Outcome.ImageLine = Path + Line;
+  std::error_code Failed;
+  const std::filesystem::path Shown = std::filesystem::proximate(Path, Failed);
+  Outcome.ImageLine = (Failed ? Path : Shown.string()) + Line;
   return Outcome;
 }
 

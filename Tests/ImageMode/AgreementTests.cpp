@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "Scenarios.h"
 
@@ -32,13 +33,28 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Agree, ::testing::ValuesIn(Mine()),
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Agree);
 }  // namespace
 
+namespace {
+// The image's figures per scenario: instructions executed and the deepest
+// stack, repeatable counts of the run the test compares.
+int PrintFigures() {
+  std::printf("%-32s %-18s %12s %7s\n", QEL_AGREE_VARIANT " scenario", "outcome", "instructions", "stack");
+  for (const Agreement::Scenario* Which : Mine()) {
+    const Agreement::Record Image = Agreement::RunOnImage(*Which, QEL_AGREE_IMAGE);
+    std::printf("%-32s %-18s %12llu %7u\n", Which->Name.c_str(), Image.Outcome.substr(0, 18).c_str(),
+                static_cast<unsigned long long>(Image.Instructions), Image.StackBytes);
+  }
+  return 0;
+}
+}  // namespace
+
 // Skips (77) when the firmware build has not made the image, unless tests are
-// only being listed.
+// only being listed. --figures prints the image's figures instead.
 int main(int Count, char** Arguments) {
   ::testing::InitGoogleTest(&Count, Arguments);
+  const bool Figures = Count == 2 && std::string(Arguments[1]) == "--figures";
   if (!GTEST_FLAG_GET(list_tests) && !std::ifstream(QEL_AGREE_IMAGE)) {
     std::printf("no image %s: build the firmware preset first\n", QEL_AGREE_IMAGE);
     return 77;
   }
-  return RUN_ALL_TESTS();
+  return Figures ? PrintFigures() : RUN_ALL_TESTS();
 }
