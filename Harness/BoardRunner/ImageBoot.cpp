@@ -26,8 +26,13 @@ BootOutcome ImageBoot::Boot(uint32_t Revision, const Pei::FailureSwitches& Fail)
   Outcome.StackBytes = Machine->DeepestStack();
   const LoadedImage& Image = Machine->Image();
   char Line[160];
-  std::snprintf(Line, sizeof Line, ": %zu bytes, run at 0x%08X (%u fix-ups), %llu instructions", FileBytes,
-                Image.Address, Image.Relocations, static_cast<unsigned long long>(Machine->Instructions()));
+  if (Image.Address == Image.PreferredBase) {
+    std::snprintf(Line, sizeof Line, ": %zu bytes, run in place at 0x%08X where it was rebased to, %llu instructions",
+                  FileBytes, Image.Address, static_cast<unsigned long long>(Machine->Instructions()));
+  } else {
+    std::snprintf(Line, sizeof Line, ": %zu bytes, run at 0x%08X (%u fix-ups), %llu instructions", FileBytes,
+                  Image.Address, Image.Relocations, static_cast<unsigned long long>(Machine->Instructions()));
+  }
   std::error_code Failed;
   const std::filesystem::path Shown = std::filesystem::proximate(Path, Failed);
   Outcome.ImageLine = (Failed ? Path : Shown.string()) + Line;

@@ -180,7 +180,8 @@ struct ImageMachine::State {
   }
 
   bool InGuestLayout(uint32_t Address) const {
-    return (Address >= Guest::StackFirst && Address < Guest::ImageAt + Guest::ImageRoom) || Address < PageBytes;
+    return (Address >= Guest::StackFirst && Address < Guest::ImageAt) || Address < PageBytes ||
+           InImage(Owner.Image(), Address, 1);
   }
 
   // Makes a page of this process visible at its own address (benchmarks).
@@ -213,7 +214,7 @@ void OnImageInstruction(uc_engine*, uint64_t Address, uint32_t, void* User) {
                           Machine.Owner.Where(static_cast<uint32_t>(Address)));
     return;
   }
-  const uint32_t Offset = static_cast<uint32_t>(Address) - Guest::ImageAt;
+  const uint32_t Offset = static_cast<uint32_t>(Address) - Machine.Owner.Image().Address;
   if (Offset >= Guest::ImageRoom) {
     return;
   }
@@ -465,14 +466,26 @@ void ImageMachine::State::Service(uint32_t Index) {
   SetRegister(UC_X86_REG_EAX, static_cast<uint32_t>(Status));
 }
 
-ImageMachine::ImageMachine(Sim::Processor& OnBoard, const std::vector<uint8_t>& File, uint32_t RunAddress)
+ImageMachine::ImageMachine(Sim::Processor& OnBoard, const std::vector<uint8_t>& File)
     : Board(OnBoard), Emulator(std::make_unique<State>(*this)) {
-  if (RunAddress != Guest::ImageAt) {
-    throw std::logic_error("the image runs at " + Hex(Guest::ImageAt) + " on this board");
-  }
-  if (const CHAR8* Refused = PlaceImage(File.data(), static_cast<UINT32>(File.size()), RunAddress,
-                                        Emulator->Image.Data, Emulator->Image.Size, Placed)) {
+  const auto FileSize = static_cast<UINT32>(File.size());
+  if (const CHAR8* Refused = PlaceImage(File.data(), FileSize, Guest::ImageAt, Emulator->Image.Data,
+                                        Emulator->Image.Size, Placed)) {
     throw BadImage(Refused);
+  }
+  const uint32_t Rebased = Placed.PreferredBase;
+  uint32_t RunAddress = Guest::ImageAt;
+  if (Rebased != 0) {
+    const uint64_t End = uint64_t{Rebased} + ((Placed.Size + PageBytes - 1) & ~(PageBytes - 1));
+    if (Rebased % PageBytes != 0 || Rebased < Guest::RebasedFirst || End > (uint64_t{1} << 32)) {
+      throw BadImage("the image is rebased to " + Hex(Rebased) + "; this board runs images in place from " +
+                     Hex(Guest::RebasedFirst) + " up, on a page boundary");
+    }
+    RunAddress = Rebased;
+    if (const CHAR8* Refused = PlaceImage(File.data(), FileSize, RunAddress, Emulator->Image.Data,
+                                          Emulator->Image.Size, Placed)) {
+      throw BadImage(Refused);
+    }
   }
   State& Machine = *Emulator;
   if (uc_open(UC_ARCH_X86, UC_MODE_32, &Machine.Uc) != UC_ERR_OK) {
@@ -558,7 +571,8 @@ void ImageMachine::MapDeviceWindows() {
     for (uint64_t Page = First; Page < End; Page += PageBytes) {
       const auto At = static_cast<uint32_t>(Page);
       if (Machine.InGuestLayout(At)) {
-        throw std::logic_error("a device window overlaps the image-mode memory map at " + Hex(At));
+        throw ImageFault("the board's device window " + Hex(Window.First) + ".." + Hex(Window.Last) + " overlaps " +
+                         Where(At));
       }
     }
     bool Mapped = false;

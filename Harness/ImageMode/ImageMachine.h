@@ -31,8 +31,11 @@ inline constexpr uint32_t ScratchAt = 0x00300000;   // arguments that a harness 
 inline constexpr uint32_t ScratchBytes = 64 * 1024;
 inline constexpr uint32_t PoolAt = 0x00400000;
 inline constexpr uint32_t PoolBytes = 16 * 1024;
-inline constexpr uint32_t ImageAt = 0x00800000;  // the image base is 0, so every fix-up is applied
+inline constexpr uint32_t ImageAt = 0x00800000;  // the linked base is 0, so every fix-up is applied
 inline constexpr uint32_t ImageRoom = 1u << 20;
+// A rebased image runs where it was rebased to: at or above ImageAt, since
+// the memory below holds the stack, the services and the pool.
+inline constexpr uint32_t RebasedFirst = ImageAt;
 inline constexpr uint32_t FileHandle = 0x0F11E000;  // passed through by the module, never used
 }  // namespace Guest
 
@@ -57,10 +60,10 @@ std::vector<uint8_t> ReadImageFile(const std::string& Path);
 
 class ImageMachine {
 public:
-  // Places File at RunAddress with its fix-ups (none when the image was
-  // rebased there: it then runs in place); throws BadImage with the
-  // loader's reason.
-  ImageMachine(Sim::Processor& Board, const std::vector<uint8_t>& File, uint32_t RunAddress = Guest::ImageAt);
+  // Places File where it runs: in place at the address a flash-layout step
+  // rebased it to, or at ImageAt with its fix-ups applied when its base is 0
+  // as linked. Throws BadImage with the loader's reason.
+  ImageMachine(Sim::Processor& Board, const std::vector<uint8_t>& File);
   ~ImageMachine();
   ImageMachine(const ImageMachine&) = delete;
   ImageMachine& operator=(const ImageMachine&) = delete;

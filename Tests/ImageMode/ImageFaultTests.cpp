@@ -3,6 +3,7 @@
 // is named by its first access.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "BoardRun.h"
@@ -97,6 +98,61 @@ TEST_F(ImageMachineTest, EntryPointCalledTwice_ReportsTwice) {
   const std::string Sent = Board.Com1().Transmitted();
   ASSERT_NE(Sent.find(Report), std::string::npos) << Sent;
   EXPECT_NE(Sent.find(Report, Sent.find(Report) + Report.size()), std::string::npos) << Sent;
+}
+
+// An image that a flash-layout step rebased runs in place: no fix-up moves it,
+// and it does what the relocated image does.
+std::vector<Sim::BusEvent> FailedAllocationTrace(const std::vector<uint8_t>& File, uint32_t ExpectedAddress) {
+  Sim::Board Board;
+  Board.SetLevelMask(0x80000000);
+  ImageMachine Machine(Board.Processor(), File);
+  EXPECT_EQ(Machine.Image().Address, ExpectedAddress);
+  Machine.StartFoundation(ImageMode::DefaultRevision, {.FailingAllocation = 2});
+  EXPECT_EQ(Machine.RunModuleEntry(), EFI_OUT_OF_RESOURCES);
+  return Board.Processor().Trace();
+}
+
+TEST(ImageMachine, RebasedImage_RunsInPlaceAndBootsTheSame) {
+  if (!std::ifstream(QEL_GOOD_IMAGE)) {
+    GTEST_SKIP() << "no image " << QEL_GOOD_IMAGE << ": build the firmware preset first";
+  }
+  const std::vector<uint8_t> Linked = ImageMode::ReadImageFile(QEL_GOOD_IMAGE);
+  // What a flash-layout step makes: the fix-ups applied for the flash
+  // address, and the headers' base saying so.
+  constexpr uint32_t FlashAt = 0x00A00000;
+  std::vector<uint8_t> Rebased(1u << 20);
+  LoadedImage Layout{};
+  ASSERT_EQ(PlaceImage(Linked.data(), static_cast<UINT32>(Linked.size()), FlashAt, Rebased.data(),
+                       static_cast<UINT32>(Rebased.size()), Layout),
+            nullptr);
+  Rebased.resize(Layout.Size);
+  uint32_t PeHeader = 0;
+  std::memcpy(&PeHeader, Rebased.data() + 0x3C, 4);
+  std::memcpy(Rebased.data() + PeHeader + 24 + 28, &FlashAt, 4);  // ImageBase
+
+  const std::vector<Sim::BusEvent> Relocated = FailedAllocationTrace(Linked, Guest::ImageAt);
+  EXPECT_GT(Relocated.size(), 100u);
+  EXPECT_EQ(FailedAllocationTrace(Rebased, FlashAt), Relocated);
+}
+
+TEST(ImageMachine, RebasedBelowTheBoardsImageRoom_IsRefused) {
+  if (!std::ifstream(QEL_GOOD_IMAGE)) {
+    GTEST_SKIP() << "no image " << QEL_GOOD_IMAGE << ": build the firmware preset first";
+  }
+  std::vector<uint8_t> File = ImageMode::ReadImageFile(QEL_GOOD_IMAGE);
+  uint32_t PeHeader = 0;
+  std::memcpy(&PeHeader, File.data() + 0x3C, 4);
+  const uint32_t StackPage = Guest::StackFirst;
+  std::memcpy(File.data() + PeHeader + 24 + 28, &StackPage, 4);
+  Sim::Board Board;
+  try {
+    ImageMachine Machine(Board.Processor(), File);
+    ADD_FAILURE() << "an image rebased onto the stack was taken";
+  } catch (const ImageMode::BadImage& Refused) {
+    EXPECT_STREQ(Refused.what(),
+                 "the image is rebased to 0x00100000; this board runs images in place from 0x00800000 up, on a page "
+                 "boundary");
+  }
 }
 
 TEST(FirstDifference, NamesTheFirstDivergingAccess) {
