@@ -221,7 +221,7 @@ void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Boar
   if (Context.PciUart) {
     // COM1's model sits behind the PCI function; this build drives no other UART.
     const std::string At = Context.PciUartInMemory ? Hex(*Context.PciUart, 8) : Hex(*Context.PciUart, 4);
-    Out << "  PCI UART " << At << (Context.PciUartInMemory ? " " : "     ") << UartLine(Board.Com1()) << "\n";
+    Out << "  PCI UART " << At << " " << UartLine(Board.Com1()) << "\n";
   } else {
     Out << "  COM1 " << Hex(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
     Out << "  COM2 " << Hex(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";

@@ -109,6 +109,9 @@ int main(int Count, char** Arguments) {
                 Status == 0 ? "the same text" : "DIFFERENT TEXT");
     std::fputs(Differences.c_str(), stdout);
     const std::string Listed = Captured(2, NameArguments, Status);
+    if (Listed.empty()) {
+      std::printf("  the benchmark lists no workloads (PrintBenchmark names printed nothing)\n");
+    }
 
     size_t Start = 0;
     int Index = 0;
