@@ -45,8 +45,14 @@ struct Bench {
     }
     Board.Processor().ClearTrace();
   }
+  // The first UART where the build looks for it (a PCI build finds its UART
+  // through the topology instead).
   static Sim::Board::Layout Wiring(const Scenario& Which) {
     Sim::Board::Layout Layout;
+    if constexpr (!HasPciList) {
+      Layout.Com1 = {Settings::UartBase, Settings::UartRegisterStride, Settings::UartUseMmio};
+      Layout.Com2 = {Sim::Board::Com2Base, Settings::UartUseMmio ? 1 : Settings::UartRegisterStride, false};
+    }
     Layout.UartsFollowSuperIo = Which.UartsFollowSuperIo;
     return Layout;
   }

@@ -200,6 +200,38 @@ std::vector<Scenario> Table() {
          .Fail = FailAllocation(2),
          .Expect = OutOfResources});
   }
+  // The console's other builds: registers in memory or strided, hardware flow
+  // control with and without cable detection, FIFOs 64 bytes deep.
+  for (const char* Variant : {"SerialMmio", "SerialMmioStride4", "SerialStride4", "SerialFlowControl",
+                              "SerialCableDetect", "SerialLargeFifo"}) {
+    Add({.Name = "FreshBoard", .Variant = Variant, .Board = Level(AllLevels), .Expect = Success});
+    Add({.Name = "ReportOnFailedAllocation", .Variant = Variant, .Board = Level(ErrorLevel), .Fail = FailAllocation(1),
+         .Expect = OutOfResources});
+    Add({.Name = "ConfiguredBoard",
+         .Variant = Variant,
+         .Board = With(Level(ErrorLevel),
+                       [](Sim::Board& Board) { Board.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts(); }),
+         .Fail = FailAllocation(2),
+         .Expect = OutOfResources});
+    Add({.Name = "FifosReportedOff",
+         .Variant = Variant,
+         .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ReportFifosOff(); }),
+         .Fail = FailAllocation(1),
+         .Expect = OutOfResources});
+    // A peer that is there and says stop holds a flow-controlled line for good.
+    Add({.Name = "PeerSaysStop",
+         .Variant = Variant,
+         .Board = With(Level(ErrorLevel),
+                       [](Sim::Board& Board) { Board.SetModemLines(false, true).SetWatchdog(ShortWatchdog); }),
+         .Fail = FailAllocation(1),
+         .Expect = Settings::UartHardwareFlowControl ? "stalled" : OutOfResources});
+    Add({.Name = "NoCable",
+         .Variant = Variant,
+         .Board = With(Level(ErrorLevel),
+                       [](Sim::Board& Board) { Board.SetModemLines(false, false).SetWatchdog(ShortWatchdog); }),
+         .Fail = FailAllocation(1),
+         .Expect = Settings::UartHardwareFlowControl && Settings::UartDetectCable ? "stalled" : OutOfResources});
+  }
   return All;
 }
 }  // namespace
