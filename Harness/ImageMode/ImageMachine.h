@@ -100,7 +100,7 @@ public:
   // the image a host argument list as it is. Off for board runs.
   bool HostMemoryVisible = false;
   // Instructions after which a call counts as a runaway.
-  uint64_t InstructionLimit = 2000000000;
+  uint64_t InstructionLimit = 500000000;
 
   // Figures of the last call.
   uint64_t Instructions() const { return Executed; }
