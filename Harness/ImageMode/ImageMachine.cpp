@@ -94,11 +94,11 @@ const char* ExceptionName(uint32_t Vector) {
 std::vector<uint8_t> ReadImageFile(const std::string& Path) {
   std::ifstream File(Path, std::ios::binary);
   if (!File) {
-    throw BadImage(Path + ": cannot be read");
+    throw BadImage("cannot be read");
   }
   std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
   if (Bytes.size() > Guest::ImageRoom * 4) {
-    throw BadImage(Path + ": " + std::to_string(Bytes.size()) + " bytes is too large for a PEI module");
+    throw BadImage(std::to_string(Bytes.size()) + " bytes is too large for a PEI module");
   }
   return Bytes;
 }

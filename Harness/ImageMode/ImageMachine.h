@@ -55,7 +55,8 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Reads a file as an image; throws BadImage when it cannot be read.
+// Reads a file as an image; throws BadImage when it cannot be read (the
+// caller names the file).
 std::vector<uint8_t> ReadImageFile(const std::string& Path);
 
 class ImageMachine {

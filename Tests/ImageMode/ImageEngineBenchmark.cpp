@@ -135,7 +135,7 @@ int main(int Count, char** Arguments) {
     }
     Image = nullptr;
   } catch (const std::exception& Failure) {
-    std::fprintf(stderr, "ImageEngineBenchmark: %s\n", Failure.what());
+    std::fprintf(stderr, "ImageEngineBenchmark: %s: %s\n", Path.c_str(), Failure.what());
     return 1;
   }
   return 0;
