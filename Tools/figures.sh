@@ -25,7 +25,7 @@ if ! { cmake --preset firmware -B "$fw" -DQEL_STACK_USAGE=ON >/dev/null && cmake
 fi
 image="$fw/QelVersionPei.efi"
 map="$fw/QelVersionPei.map"
-objects="$fw/CMakeFiles/QelFirmwareObjects.dir"
+objects="$fw/CMakeFiles/QelDefaultObjects.dir"  # the shipped settings' objects
 echo "  ok"
 if [[ -f build/firmware/QelVersionPei.efi ]]; then
   if cmp -s "$image" build/firmware/QelVersionPei.efi; then

@@ -2,6 +2,7 @@
 // given on the command line and shows what happened.
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,19 @@ std::vector<std::string> SwitchNotes(const RunnerOptions& Options, uint32_t Allo
                     Counted(Allocations, "allocation", "allocations"));
   }
   return Notes;
+}
+
+// An image named after another build runs with the wrong board and report
+// settings; the runner cannot read an image's settings, but it can read names.
+std::optional<std::string> ImageNameNote(const std::string& Path) {
+  const auto BaseName = [](const std::string& Of) { return Of.substr(Of.find_last_of('/') + 1); };
+  const std::string Given = BaseName(Path);
+  const std::string Own = BaseName(QEL_RUNNER_IMAGE);
+  if (Given.rfind("QelVersionPei", 0) != 0 || Given == Own) {
+    return std::nullopt;
+  }
+  return "the image is named " + Given + ", but this runner has the settings of " + Own +
+         " (--variant picks the runner of another build)";
 }
 
 int ExitStatus(const BootOutcome& Outcome) {
@@ -138,6 +152,9 @@ int main(int Count, char** Values) {
     Context.PciLine = Way.Describe();
     Context.PciUart = Way.UartAddress();
     Context.Notes = SwitchNotes(*Options, Image->Foundation().AllocationCalls());
+    if (const std::optional<std::string> Note = ImageNameNote(Path)) {
+      Context.Notes.push_back(*Note);
+    }
     PrintBoardReport(std::cout, Context, Board, Image->View(), Outcome);
     return ExitStatus(Outcome);
   }
