@@ -329,6 +329,29 @@ void OnStackRead(uc_engine*, uc_mem_type, uint64_t Address, int Size, int64_t, v
   }
 }
 
+// The pool is the module's only memory besides its stack, and only the
+// blocks it was given are its own.
+void OnPoolWrite(uc_engine*, uc_mem_type, uint64_t Address, int Size, int64_t Value, void* User) {
+  ImageMachine::State& Machine = From(User);
+  if (Machine.Stopped()) {
+    return;
+  }
+  const auto At = static_cast<uint32_t>(Address);
+  const Pei::Foundation& Foundation = Machine.Owner.Foundation();
+  std::string Blocks;
+  for (UINT32 Index = 0; Index < Foundation.BlockCount(); ++Index) {
+    const Pei::Foundation::Block Block = Foundation.BlockAt(Index);
+    if (At >= Block.At && At - Block.At + static_cast<uint32_t>(Size) <= Block.Size) {
+      return;
+    }
+    Blocks += (Blocks.empty() ? "" : ", ") + Hex(Block.At) + " " + std::to_string(Block.Size) + " bytes";
+  }
+  Machine.StopWithFault("write of " + std::to_string(Size) + (Size == 1 ? " byte (" : " bytes (") +
+                        Hex(static_cast<uint32_t>(Value), Size * 2) + ") to the pool at " + Hex(At) +
+                        ", outside the blocks it handed out (" + (Blocks.empty() ? "none" : Blocks) + ")" +
+                        Machine.ByInstruction());
+}
+
 bool OnInvalidMemory(uc_engine*, uc_mem_type Type, uint64_t Address, int Size, int64_t Value, void* User) {
   ImageMachine::State& Machine = From(User);
   const auto At = static_cast<uint32_t>(Address);
@@ -526,6 +549,8 @@ ImageMachine::ImageMachine(Sim::Processor& OnBoard, const std::vector<uint8_t>& 
                         UC_X86_INS_CPUID) == UC_ERR_OK;
   Hooked &= uc_hook_add(Machine.Uc, &Hook, UC_HOOK_MEM_READ, reinterpret_cast<void*>(&OnStackRead), &Machine,
                         Guest::StackFirst, Guest::StackTop - 1) == UC_ERR_OK;
+  Hooked &= uc_hook_add(Machine.Uc, &Hook, UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&OnPoolWrite), &Machine,
+                        Guest::PoolAt, Guest::PoolAt + Guest::PoolBytes - 1) == UC_ERR_OK;
   Hooked &= uc_hook_add(Machine.Uc, &Hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnInvalidMemory), &Machine,
                         1, 0) == UC_ERR_OK;
   if (!Hooked) {

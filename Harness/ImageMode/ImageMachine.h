@@ -47,9 +47,10 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The run was stopped: a write to the image, a fetch outside it, an access
-// to unmapped memory, an unexpected service call, an exception, a broken
-// calling convention or a runaway. what() says where, in guest terms.
+// The run was stopped: a write to the image or to the pool outside the
+// blocks handed out, a fetch outside the image, an access to unmapped
+// memory, an unexpected service call, an exception, a broken calling
+// convention or a runaway. what() says where, in guest terms.
 class ImageFault : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;

@@ -80,6 +80,17 @@ TEST_F(ImageMachineTest, ServiceTheModuleHasNoBusinessWith_StopsTheRun) {
   EXPECT_EQ(Machine->Foundation().UnexpectedCalls(), 1u);
 }
 
+TEST_F(ImageMachineTest, WriteToThePoolOutsideItsBlocks_StopsTheRun) {
+  Machine->UseMap(ImageMode::ImageMap::Read(std::string(QEL_GOOD_IMAGE).substr(0, std::string(QEL_GOOD_IMAGE).rfind('.')) +
+                                           ".map"));
+  const uint32_t Format = Machine->Put(std::string("abc"));
+  // A buffer that the pool never handed out.
+  const std::string Fault = FaultOfCall(Machine->Routine("AsciiFormat"), {Guest::PoolAt + 0x100, 16, Format});
+  EXPECT_NE(Fault.find("to the pool at 0x00400100, outside the blocks it handed out (none) by the instruction at 0x008"),
+            std::string::npos)
+      << Fault;
+}
+
 TEST_F(ImageMachineTest, FetchOutsideTheImage_IsNamedWithItsRegion) {
   EXPECT_EQ(FaultOfCall(Guest::PoolAt, {}), "fetch outside the image at 0x00400000 (pool) (memory that is not code)");
   EXPECT_EQ(FaultOfCall(0x00050000, {}), "fetch outside the image at 0x00050000 (unmapped memory)");
