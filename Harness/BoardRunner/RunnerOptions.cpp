@@ -47,7 +47,7 @@ bool ParseRunnerNumber(const std::string& Text, bool Mask, uint64_t Limit, uint6
   errno = 0;
   const unsigned long long Parsed = std::strtoull(Digits.c_str(), nullptr, Hex ? 16 : 10);
   if (errno != 0 || Parsed > Limit) {
-    Why = "is out of range";
+    Why = "is above " + std::to_string(Limit);
     return false;
   }
   if (Mask && !Hex && Digits.size() > 1) {
