@@ -218,8 +218,9 @@ void OnImageInstruction(uc_engine*, uint64_t Address, uint32_t, void* User) {
   if (Offset >= Guest::ImageRoom) {
     return;
   }
-  // The emulator carries out cli and sti on its own flag, which pushfd then
-  // reads; the board's flag and its trace follow here.
+  // The emulator carries out cli and sti on its own flag; the board's flag
+  // and its trace follow here, and pushfd reads the board's flag, which a
+  // test's debugger may have changed meanwhile.
   switch (Machine.Image.Data[Offset]) {
     case 0xFA:
       Machine.Board().SetInterruptFlag(false);
@@ -227,6 +228,14 @@ void OnImageInstruction(uc_engine*, uint64_t Address, uint32_t, void* User) {
     case 0xFB:
       Machine.Board().SetInterruptFlag(true);
       break;
+    case 0x9C: {
+      const uint32_t Flags = Machine.Register(UC_X86_REG_EFLAGS);
+      const uint32_t Wanted = (Flags & ~EflagsInterrupt) | (Machine.Board().InterruptFlag ? EflagsInterrupt : 0);
+      if (Wanted != Flags) {
+        Machine.SetRegister(UC_X86_REG_EFLAGS, Wanted);
+      }
+      break;
+    }
     case 0xF4:
       Machine.StopWithFault("hlt at " + Machine.Owner.Where(static_cast<uint32_t>(Address)) +
                             ": nothing would wake the processor");

@@ -167,6 +167,29 @@ TEST(ImageMachine, RebasedBelowTheBoardsImageRoom_IsRefused) {
   }
 }
 
+// The interrupt bracket of the PCI build, called in its image: pushfd reads
+// the board's flag, cli and sti change it and land in the trace.
+TEST(ImageMachine, InterruptBracket_ActsOnTheBoardsFlag) {
+  const std::string Path = std::string(QEL_FIRMWARE_DIR) + "/QelVersionPei-PciMmioTwoBridges.efi";
+  if (!std::ifstream(Path)) {
+    GTEST_SKIP() << "no image " << Path << ": build the firmware preset first";
+  }
+  Sim::Board Board;
+  ImageMachine Machine(Board.Processor(), ImageMode::ReadImageFile(Path));
+  Machine.UseMap(ImageMode::ImageMap::Read(Path.substr(0, Path.rfind('.')) + ".map"));
+  for (const bool Enabled : {true, false}) {
+    Board.Processor().InterruptFlag = Enabled;
+    Board.Processor().ClearTrace();
+    EXPECT_EQ(Machine.Call(Machine.Routine("MaskInterruptsSaving"), {}) & 0xFF, Enabled ? 1u : 0u);
+    EXPECT_FALSE(Board.Processor().InterruptFlag);
+    EXPECT_EQ(Machine.Call(Machine.Routine("RestoreInterruptFlag"), {Enabled}) & 0xFF, Enabled ? 1u : 0u);
+    EXPECT_EQ(Board.Processor().InterruptFlag, Enabled);
+    const Sim::BusEvent Cli{Sim::BusEvent::Kind::InterruptsOff, 0, 0, 0};
+    const Sim::BusEvent Sti{Sim::BusEvent::Kind::InterruptsOn, 0, 0, 0};
+    EXPECT_EQ(Board.Processor().Trace(), (std::vector<Sim::BusEvent>{Cli, Enabled ? Sti : Cli}));
+  }
+}
+
 TEST(FirstDifference, NamesTheFirstDivergingAccess) {
   Agreement::Record Host;
   Host.Outcome = "status 0x00000000";
