@@ -42,7 +42,10 @@ struct Scenario {
   Pei::FailureSwitches Fail{};
   uint32_t Revision = ImageMode::DefaultRevision;
   std::vector<Step> Steps;  // empty: the PEI Foundation calls ModuleEntry
-  std::string Expect;       // how the host run must end: "status 0x...", "returned" or "stalled"
+  // How the host run must end ("status 0x...", "returned" or "stalled"), so
+  // that agreement cannot hide a scenario that tests nothing; empty where
+  // the outcome is the host build's own business (a UART that never drains).
+  std::string Expect;
 };
 
 // Everything both runs must show alike. Addresses that differ by nature (the
