@@ -128,7 +128,6 @@ struct ImageMachine::State {
     uint32_t Base;
   };
   std::vector<std::unique_ptr<Window>> Windows;
-  std::vector<uint32_t> HostPages;
 
   // The current run.
   std::optional<std::string> Fault;
@@ -194,7 +193,6 @@ struct ImageMachine::State {
     if (uc_mem_map_ptr(Uc, Page, PageBytes, UC_PROT_READ | UC_PROT_WRITE, reinterpret_cast<void*>(Page)) != UC_ERR_OK) {
       return false;
     }
-    HostPages.push_back(Page);
     return true;
   }
 
@@ -269,6 +267,8 @@ void OnInterrupt(uc_engine*, uint32_t Vector, void* User) {
       Machine.Board().Int3();
     } catch (const Sim::BoardStall& Stalled) {
       Machine.StopWithStall(Stalled);
+    } catch (const std::exception& Failure) {
+      Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
     }
     return;
   }
@@ -287,6 +287,8 @@ uint32_t OnPortIn(uc_engine*, uint32_t Port, int Size, void* User) {
     return Machine.Board().PortIn(static_cast<uint16_t>(Port), static_cast<unsigned>(Size));
   } catch (const Sim::BoardStall& Stalled) {
     Machine.StopWithStall(Stalled);
+  } catch (const std::exception& Failure) {
+    Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
   }
   return AllOnes;
 }
@@ -300,6 +302,9 @@ void OnPortOut(uc_engine*, uint32_t Port, int Size, uint32_t Value, void* User) 
     Machine.Board().PortOut(static_cast<uint16_t>(Port), static_cast<unsigned>(Size), Value);
   } catch (const Sim::BoardStall& Stalled) {
     Machine.StopWithStall(Stalled);
+    return;
+  } catch (const std::exception& Failure) {
+    Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
     return;
   }
   // The halt routine's spin reads a flag on its stack; the board's debugger
@@ -335,6 +340,8 @@ void OnStackRead(uc_engine*, uc_mem_type, uint64_t Address, int Size, int64_t, v
     Machine.Board().PollFlag(static_cast<uint32_t>(Address), *Flag, [Flag](uint8_t Value) { *Flag = Value; });
   } catch (const Sim::BoardStall& Stalled) {
     Machine.StopWithStall(Stalled);
+  } catch (const std::exception& Failure) {
+    Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
   }
 }
 
@@ -367,8 +374,13 @@ bool OnInvalidMemory(uc_engine*, uc_mem_type Type, uint64_t Address, int Size, i
   const bool Unmapped = Type == UC_MEM_READ_UNMAPPED || Type == UC_MEM_WRITE_UNMAPPED || Type == UC_MEM_FETCH_UNMAPPED;
   if (Unmapped && Type != UC_MEM_FETCH_UNMAPPED && Machine.Board().DecodesMemory(At)) {
     // A device placed itself during the run (a PCI function whose way was opened).
-    Machine.Owner.MapDeviceWindows();
-    return true;
+    try {
+      Machine.Owner.MapDeviceWindows();
+      return true;
+    } catch (const std::exception& Failure) {
+      Machine.StopWithFault(Failure.what());
+      return false;
+    }
   }
   if (Unmapped && Type != UC_MEM_FETCH_UNMAPPED && Machine.Owner.HostMemoryVisible && Machine.ShowHostPage(At)) {
     return true;
@@ -416,6 +428,8 @@ uint64_t OnDeviceRead(uc_engine*, uint64_t Offset, unsigned Size, void* User) {
     return Machine.Board().DeviceRead(At);
   } catch (const Sim::BoardStall& Stalled) {
     Machine.StopWithStall(Stalled);
+  } catch (const std::exception& Failure) {
+    Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
   }
   return 0xFF;
 }
@@ -437,6 +451,8 @@ void OnDeviceWrite(uc_engine*, uint64_t Offset, unsigned Size, uint64_t Value, v
     Machine.Board().DeviceWrite(At, static_cast<uint8_t>(Value));
   } catch (const Sim::BoardStall& Stalled) {
     Machine.StopWithStall(Stalled);
+  } catch (const std::exception& Failure) {
+    Machine.StopWithFault(std::string("the board model failed: ") + Failure.what());
   }
 }
 }  // namespace
