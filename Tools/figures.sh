@@ -167,3 +167,30 @@ if [[ -f Tests/Benchmarks/bench-print.sh ]] && has_target PrintBenchmark; then
 else
   missing "format-engine instructions per message against snprintf (no Tests/Benchmarks/bench-print.sh or PrintBenchmark)"
 fi
+
+# The shipped image itself on the simulated board (image mode): exact
+# instruction counts of its runs, the deepest stack it wrote, and its format
+# engine on the engine benchmark's workload. Counts, not times: the same image
+# gives the same figures on any machine.
+section "image mode (the firmware build's images on the board's CPU emulator)"
+firmware=$(sed -n 's/^QEL_FIRMWARE_DIR:[A-Z]*=//p' "$host/CMakeCache.txt" 2>/dev/null)
+firmware=${firmware:-build/firmware}
+if ! { cmake --preset firmware -B "$firmware" >/dev/null && cmake --build "$firmware" -j "$jobs" >/dev/null; }; then
+  missing "image-mode figures: the firmware build in $firmware failed"
+else
+  agree=$(grep -o '^ImageAgreement[A-Za-z0-9]*' <<<"$targets" | sort -u)
+  if [[ -z $agree ]] || ! cmake --build "$host" --target $agree ImageEngineBenchmark -j "$jobs" >/dev/null; then
+    missing "image-mode figures (no ImageAgreement programs in $host)"
+  else
+    boot=$($emulator "$(program ImageAgreementDefault)" --figures)
+    for scenario in FreshBoard ConfiguredBoard FirstAllocationFails; do
+      awk -v s="$scenario" '$1 == s { printf "  %-22s %9d instructions, %5d bytes of stack (%s %s)\n", s ":", $(NF-1), $NF, $2, $3 }' <<<"$boot"
+    done
+    echo "  deepest stack and instructions per scenario, every compared build:"
+    for program in $agree; do
+      $emulator "$(program "$program")" --figures | sed 's/^/    /'
+    done
+    echo "  format engine of $firmware/QelVersionPei.efi, one call per workload of Tests/Benchmarks/PrintBenchmark.cpp:"
+    $emulator "$(program ImageEngineBenchmark)" "$firmware/QelVersionPei.efi" | sed 's/^/    /'
+  fi
+fi

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds the image and the test bench, and boots the
-# module on the simulated board. Arguments go to the board runner.
+# shipped image (QelVersionPei.efi itself, on the CPU emulator) on the
+# simulated board. --host boots the host build of the module instead.
+# Other arguments go to the board runner (--help lists them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash Tools/setup.sh
@@ -11,4 +13,13 @@ for artifact in QelVersionPei.ffs QelVersionPei.fv QelVersion.fd; do
   printf 'run.sh: build/firmware/%-18s %7d bytes\n' "$artifact" "$(stat -c %s "build/firmware/$artifact")" >&2
 done
 echo "run.sh: QelVersionPei.fv runs its PE32 in place at $(cat build/firmware/QelVersionPei.rebase)" >&2
-exec build/host/Tools/qel-board "$@"
+arguments=()
+mode=(--image-mode)
+for argument in "$@"; do
+  case $argument in
+    --host) mode=() ;;
+    --image | --image=* | --image-mode | --help | -h) mode=(); arguments+=("$argument") ;;
+    *) arguments+=("$argument") ;;
+  esac
+done
+exec build/host/Tools/qel-board "${mode[@]}" "${arguments[@]}"

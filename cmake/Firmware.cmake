@@ -70,11 +70,11 @@ endfunction()
 # built once whoever asks for it; the shipped settings make QelVersionPei.efi,
 # every other variant QelVersionPei-<Variant>.efi.
 function(qel_variant_image Variant OutImage OutTarget)
+  qel_variant_image_name(${Variant} Name)
+  set(Image "${CMAKE_BINARY_DIR}/${Name}")
   if(Variant STREQUAL "Default")
-    set(Image "${CMAKE_BINARY_DIR}/QelVersionPei.efi")
     set(Target QelVersionPeiImage)
   else()
-    set(Image "${CMAKE_BINARY_DIR}/QelVersionPei-${Variant}.efi")
     set(Target QelVersionPei${Variant}Image)
   endif()
   if(NOT TARGET ${Target})
@@ -84,7 +84,13 @@ function(qel_variant_image Variant OutImage OutTarget)
   set(${OutTarget} ${Target} PARENT_SCOPE)
 endfunction()
 
+# Images of every variant that ships, that the board runner boots in image
+# mode, or whose board scenarios are compared with the host build.
 qel_variants_for(image ImageVariants)
+qel_variants_for(runner RunnerVariants)
+qel_variants_for(agree AgreeVariants)
+list(APPEND ImageVariants ${RunnerVariants} ${AgreeVariants})
+list(REMOVE_DUPLICATES ImageVariants)
 foreach(Variant IN LISTS ImageVariants)
   qel_variant_image(${Variant} Image Target)
 endforeach()

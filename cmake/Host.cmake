@@ -33,8 +33,16 @@ function(qel_module_variant Variant)
   target_link_libraries(QelDebugLib_${Variant} PUBLIC QelModule_${Variant})
 endfunction()
 
+# Where the firmware preset put its images, for image mode (the runner's
+# --image-mode and the tests that compare the host build with the image).
+set(QEL_FIRMWARE_DIR "${PROJECT_SOURCE_DIR}/build/firmware"
+    CACHE PATH "the firmware build folder whose QelVersionPei*.efi images image mode runs")
+
 # Every variant that host tests, benchmarks or the board runner link.
 qel_variants_for(host HostVariants)
+qel_variants_for(agree AgreeVariants)
+list(APPEND HostVariants ${AgreeVariants})
+list(REMOVE_DUPLICATES HostVariants)
 foreach(Variant IN LISTS HostVariants)
   qel_module_variant(${Variant})
 endforeach()

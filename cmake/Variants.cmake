@@ -2,7 +2,10 @@
 # holds its BuildSettings.h, and what builds it:
 #   image    the firmware build links it into a checked PE32
 #   host     the host build makes QelModule_<Name> for tests and benchmarks
-#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION
+#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION;
+#            the firmware build makes its image too, for the runner's image mode
+#   agree    the module's board scenarios run on its host build and on its image,
+#            which must agree (implies host; the firmware build makes the image)
 #   qemu     the firmware build boots it under QEMU
 #   fuzz     fuzz targets are built against it
 #   compile  only compiled: the build must refuse (or take) its device list
@@ -15,7 +18,7 @@ function(qel_variant Name)
     message(FATAL_ERROR "variant ${Name}: no ${Folder}/BuildSettings.h")
   endif()
   foreach(Role IN LISTS Arg_BUILDS)
-    if(NOT Role MATCHES "^(image|host|runner|qemu|fuzz|compile)$")
+    if(NOT Role MATCHES "^(image|host|runner|agree|qemu|fuzz|compile)$")
       message(FATAL_ERROR "variant ${Name}: unknown role '${Role}'")
     endif()
   endforeach()
@@ -42,6 +45,16 @@ function(qel_variants_for Role OutVar)
   set(${OutVar} ${Found} PARENT_SCOPE)
 endfunction()
 
+# qel_variant_image_name(Name OutVar): the file name of the variant's image:
+# QelVersionPei.efi for the shipped settings, QelVersionPei-<Name>.efi otherwise.
+function(qel_variant_image_name Name OutVar)
+  if(Name STREQUAL "Default")
+    set(${OutVar} "QelVersionPei.efi" PARENT_SCOPE)
+  else()
+    set(${OutVar} "QelVersionPei-${Name}.efi" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # qel_variant_settings(Name OutVar): the folder of the variant's BuildSettings.h.
 function(qel_variant_settings Name OutVar)
   get_property(Folder GLOBAL PROPERTY QEL_VARIANT_${Name}_SETTINGS)
@@ -51,31 +64,31 @@ function(qel_variant_settings Name OutVar)
   set(${OutVar} "${Folder}" PARENT_SCOPE)
 endfunction()
 
-qel_variant(Default BUILDS image host runner qemu fuzz
+qel_variant(Default BUILDS image host runner agree qemu fuzz
             RUNNER default DESCRIPTION "the shipped image's settings: trap after each report")
-qel_variant(Release BUILDS image host runner
+qel_variant(Release BUILDS image host runner agree
             RUNNER quiet DESCRIPTION "the release image's settings: checks and messages off")
-qel_variant(DebugHalt BUILDS host runner qemu
+qel_variant(DebugHalt BUILDS host runner agree qemu
             RUNNER halt DESCRIPTION "halt after each report, messages off")
-qel_variant(DebugNoTrap BUILDS host runner
+qel_variant(DebugNoTrap BUILDS host runner agree
             RUNNER no-trap DESCRIPTION "checks and messages on, no trap")
-qel_variant(Revision BUILDS host)
-qel_variant(ModuleNoUart BUILDS host)
+qel_variant(Revision BUILDS host agree)
+qel_variant(ModuleNoUart BUILDS host agree)
 qel_variant(PrintStringLimits BUILDS host)
-qel_variant(SerialMmio BUILDS host)
-qel_variant(SerialMmioStride4 BUILDS host)
-qel_variant(SerialStride4 BUILDS host)
-qel_variant(SerialFlowControl BUILDS host)
-qel_variant(SerialCableDetect BUILDS host fuzz)
+qel_variant(SerialMmio BUILDS host agree)
+qel_variant(SerialMmioStride4 BUILDS host agree)
+qel_variant(SerialStride4 BUILDS host agree)
+qel_variant(SerialFlowControl BUILDS host agree)
+qel_variant(SerialCableDetect BUILDS host agree fuzz)
 qel_variant(SerialNoFifo BUILDS host)
-qel_variant(SerialLargeFifo BUILDS host)
-qel_variant(PciIoBus0 BUILDS host)
-qel_variant(PciIoOneBridge BUILDS host runner
+qel_variant(SerialLargeFifo BUILDS host agree)
+qel_variant(PciIoBus0 BUILDS host agree)
+qel_variant(PciIoOneBridge BUILDS host runner agree
             RUNNER pci-bridge DESCRIPTION "UART as a PCI function behind a bridge")
 qel_variant(PciIoTwoBridges BUILDS host fuzz)
 qel_variant(PciMmioBus0 BUILDS host)
 qel_variant(PciMmioOneBridge BUILDS host)
-qel_variant(PciMmioTwoBridges BUILDS host runner fuzz
+qel_variant(PciMmioTwoBridges BUILDS host runner agree fuzz
             RUNNER pci-mmio DESCRIPTION "memory-mapped PCI UART behind two bridges")
 qel_variant(PciSerial BUILDS qemu)
 qel_variant(PciRejectDevice BUILDS compile)

@@ -6,6 +6,9 @@
 
 namespace Sim {
 namespace {
+// A poll with no address of its own (a flag on the module's stack, whose
+// address means nothing outside the run).
+constexpr uint32_t Unaddressed = 0xFFFFFFFF;
 Processor* CurrentProcessor = nullptr;
 
 uint32_t AllOnes(unsigned Size) { return Size >= 4 ? 0xFFFFFFFFu : (1u << (Size * 8)) - 1; }
@@ -103,14 +106,22 @@ void Processor::Poll(const char* What, uint32_t Address) {
     PollsWithoutProgress = 0;
   }
   if (WatchdogPolls != 0 && ++PollsWithoutProgress > WatchdogPolls) {
+    char Last[64];
+    if (Address == Unaddressed) {
+      std::snprintf(Last, sizeof Last, "%s", What);
+    } else {
+      std::snprintf(Last, sizeof Last, "%s 0x%X", What, Address);
+    }
     char Message[160];
     std::snprintf(Message, sizeof Message,
-                  "board watchdog: %llu accesses polling without any device making progress (last: %s 0x%X)",
-                  static_cast<unsigned long long>(PollsWithoutProgress - 1), What, Address);
+                  "board watchdog: %llu accesses polling without any device making progress (last: %s)",
+                  static_cast<unsigned long long>(PollsWithoutProgress - 1), Last);
     PollsWithoutProgress = 0;
     throw BoardStall(Message);
   }
 }
+
+void Processor::Poll(const char* What) { Poll(What, Unaddressed); }
 
 uint32_t Processor::PortIn(uint16_t Port, unsigned Size) {
   Nanoseconds += AccessNanoseconds;
@@ -133,41 +144,73 @@ void Processor::PortOut(uint16_t Port, unsigned Size, uint32_t Value) {
   }
 }
 
-uint8_t Processor::MemoryIn(const volatile uint8_t* Address) {
-  const auto Linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address));
-  if (MemoryDevice* Owner = MemoryOwner(Linear)) {
-    Nanoseconds += AccessNanoseconds;
-    Poll("memory read", Linear);
-    const uint8_t Value = Owner->MemoryRead(Linear);
-    Record(BusEvent::Kind::MemoryRead, 1, Linear, Value);
-    return Value;
+uint8_t Processor::DeviceRead(uint32_t Address) {
+  MemoryDevice* Owner = MemoryOwner(Address);
+  if (Owner == nullptr) {
+    throw std::logic_error("no device decodes this memory address");
   }
-  // Plain memory: only a spin on a flag reads memory through the seam.
-  Poll("memory poll", Linear);
-  if (Address != SpinAddress) {
+  Nanoseconds += AccessNanoseconds;
+  Poll("memory read", Address);
+  const uint8_t Value = Owner->MemoryRead(Address);
+  Record(BusEvent::Kind::MemoryRead, 1, Address, Value);
+  return Value;
+}
+
+void Processor::DeviceWrite(uint32_t Address, uint8_t Value) {
+  MemoryDevice* Owner = MemoryOwner(Address);
+  if (Owner == nullptr) {
+    throw std::logic_error("no device decodes this memory address");
+  }
+  Nanoseconds += AccessNanoseconds;
+  Poll("memory write", Address);
+  Record(BusEvent::Kind::MemoryWrite, 1, Address, Value);
+  Owner->MemoryWrite(Address, Value);
+}
+
+// The flag lives on the module's stack, whose address means nothing outside
+// the run, so the watchdog names it instead.
+uint8_t Processor::PollFlag(uint32_t Address, uint8_t Value, const std::function<void(uint8_t)>& Release) {
+  Poll("poll of the halt routine's flag");
+  if (!Spinning || Address != SpinAddress) {
+    Spinning = true;
     SpinAddress = Address;
     SpinPolls = 0;
   }
   ++SpinPolls;
-  if (*Address == 0 && SpinPollsBeforeRelease != 0 && SpinPolls >= SpinPollsBeforeRelease) {
-    *const_cast<volatile uint8_t*>(Address) = 1;
+  if (Value == 0 && SpinPollsBeforeRelease != 0 && SpinPolls >= SpinPollsBeforeRelease) {
+    Release(1);
+    Value = 1;
     ++SpinReleaseCount;
-    SpinAddress = nullptr;
+    Spinning = false;
     NoteProgress();
   }
-  return *Address;
+  return Value;
+}
+
+uint8_t Processor::MemoryIn(const volatile uint8_t* Address) {
+  const auto Linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address));
+  if (MemoryOwner(Linear) != nullptr) {
+    return DeviceRead(Linear);
+  }
+  // Plain memory: only a spin on a flag reads memory through the seam.
+  return PollFlag(Linear, *Address, [Address](uint8_t Value) { *const_cast<volatile uint8_t*>(Address) = Value; });
 }
 
 void Processor::MemoryOut(volatile uint8_t* Address, uint8_t Value) {
   const auto Linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address));
-  if (MemoryDevice* Owner = MemoryOwner(Linear)) {
-    Nanoseconds += AccessNanoseconds;
-    Poll("memory write", Linear);
-    Record(BusEvent::Kind::MemoryWrite, 1, Linear, Value);
-    Owner->MemoryWrite(Linear, Value);
+  if (MemoryOwner(Linear) != nullptr) {
+    DeviceWrite(Linear, Value);
     return;
   }
   *Address = Value;
+}
+
+std::vector<Processor::MemoryWindow> Processor::MemoryWindows() const {
+  std::vector<MemoryWindow> Windows;
+  for (const MemoryRange& Range : Memory) {
+    Windows.push_back({Range.First, Range.Last});
+  }
+  return Windows;
 }
 
 void Processor::SetInterruptFlag(bool Enabled) {

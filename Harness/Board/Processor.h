@@ -72,6 +72,21 @@ public:
   uint8_t MemoryIn(const volatile uint8_t* Address);
   void MemoryOut(volatile uint8_t* Address, uint8_t Value);
 
+  // The same cycles by address, for a module that runs in another address
+  // space (the image on the CPU emulator): device memory by its bus address,
+  // and a poll of plain memory, which only the halt routine's spin makes.
+  bool DecodesMemory(uint32_t Address) const { return MemoryOwner(Address) != nullptr; }
+  uint8_t DeviceRead(uint32_t Address);
+  void DeviceWrite(uint32_t Address, uint8_t Value);
+  // Value is what the flag holds now; the debugger calls Release to set it.
+  // Returns the value the poll reads.
+  uint8_t PollFlag(uint32_t Address, uint8_t Value, const std::function<void(uint8_t)>& Release);
+  struct MemoryWindow {
+    uint32_t First;
+    uint32_t Last;
+  };
+  std::vector<MemoryWindow> MemoryWindows() const;
+
   // Processor.
   bool InterruptFlag = false;
   uint32_t CpuIdLeaf1Ebx = 0x00000800;  // APIC ID 0, one logical processor
@@ -122,6 +137,7 @@ private:
 
   void Record(BusEvent::Kind What, uint8_t Size, uint32_t Address, uint32_t Value);
   void Poll(const char* What, uint32_t Address);
+  void Poll(const char* What);
   PortDevice* PortOwner(uint16_t Port) const;
   MemoryDevice* MemoryOwner(uint32_t Address) const;
 
@@ -139,7 +155,8 @@ private:
   unsigned CpuIdCount = 0;
   unsigned BreakpointCount = 0;
   unsigned SpinReleaseCount = 0;
-  const volatile uint8_t* SpinAddress = nullptr;
+  uint32_t SpinAddress = 0;
+  bool Spinning = false;
   uint64_t SpinPolls = 0;
 };
 

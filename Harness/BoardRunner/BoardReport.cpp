@@ -2,6 +2,7 @@
 // both UARTs' transcripts as a terminal would show them.
 #include "BoardReport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "BuildSettings.h"
@@ -46,10 +47,15 @@ std::string UartLine(Sim::Uart16550Model& Uart) {
   Line += Divisor != 0 ? std::to_string(115200 / Divisor) + " baud" : std::string("divisor 0");
   Line += " " + FrameText(Uart.Lcr());
   Line += Uart.FifosEnabled() ? (Uart.LargeFifo() ? ", FIFOs on (64 bytes)" : ", FIFOs on (16 bytes)") : ", FIFOs off";
+  if (Uart.FifosReportedOff) {
+    Line += " but IIR reports them off";
+  }
   Line += ", MCR " + Hex(Uart.Mcr(), 2);
-  Line += ", " + std::to_string(Uart.Line().size()) + " bytes sent";
+  Line += ", " + Counted(Uart.Line().size(), "byte", "bytes") + " sent";
   if (Uart.StuckTransmitter) {
     Line += " (transmitter stuck)";
+  } else if (Uart.FifosReportedOff && Uart.Line().empty()) {
+    Line += " (the driver sends only while IIR shows the FIFOs on)";
   }
   return Line;
 }
@@ -78,6 +84,19 @@ std::string TimeoutText(const Sim::Uart16550Model& Uart) {
   return Text.empty() ? Text : "the driver gave up " + Text + " (" + std::to_string(SerialPollLimit) + " polls each)";
 }
 
+// What the module read from CMOS: the bytes as the board holds them.
+std::string CmosLine(Sim::Board& Board) {
+  uint32_t Mask = 0;
+  for (uint8_t Index = 0; Index < 4; ++Index) {
+    Mask |= static_cast<uint32_t>(Board.Cmos().Get(static_cast<uint8_t>(Sim::Board::CmosLevelMask + Index))) << (8 * Index);
+  }
+  const uint8_t Baud = Board.Cmos().Get(Sim::Board::CmosBaudSelection);
+  static const char* const Rates[] = {"115200", "57600", "19200", "9600"};
+  std::string Line = "level mask " + Hex(Mask, 8);
+  Line += (Mask & 0x80000000u) != 0 ? " (error messages on)" : " (error messages off)";
+  return Line + ", baud byte " + Hex(Baud, 2) + " (" + Rates[(Baud >> 1) & 3] + " baud)";
+}
+
 std::string SuperIoLine(const Sim::SuperIo& Chip) {
   if (!Chip.Present()) {
     return "absent";
@@ -90,29 +109,98 @@ std::string SuperIoLine(const Sim::SuperIo& Chip) {
   return Line + "(LD" + std::to_string(Chip.SelectedDevice()) + " selected)";
 }
 
-std::string PpiLine(const Pei::NativeServices& Foundation) {
-  EFI_PEI_PPI_DESCRIPTOR* Descriptor = nullptr;
-  VersionStringPpi* Record = nullptr;
-  if (Foundation.LocatePpi(VersionStringPpiGuid, 0, &Descriptor, reinterpret_cast<VOID**>(&Record)) != EFI_SUCCESS) {
+std::string PpiLine(const FoundationView& View) {
+  Pei::Address DescriptorAt = 0;
+  Pei::Address RecordAt = 0;
+  if (View.Foundation.LocatePpi(VersionStringPpiGuid, 0, &DescriptorAt, &RecordAt) != EFI_SUCCESS) {
     return "not installed";
   }
-  return Formatted("%g", Descriptor->Guid) + "  \"" + Record->Signature + "\"  \"" + Record->VersionString + "\"";
+  uint32_t Descriptor[3] = {};
+  uint32_t Record[2] = {};
+  EFI_GUID Guid{};
+  if (!View.Read(DescriptorAt, Descriptor, sizeof Descriptor) || !View.Read(Descriptor[1], &Guid, sizeof Guid) ||
+      !View.Read(RecordAt, Record, sizeof Record)) {
+    return "installed, but its descriptor or record cannot be read";
+  }
+  auto Text = [&](uint32_t At) {
+    std::string Read;
+    char Each = 0;
+    while (Read.size() < 256 && View.Read(At + static_cast<uint32_t>(Read.size()), &Each, 1) && Each != 0) {
+      Read += Each;
+    }
+    return Read;
+  };
+  return Formatted("%g", &Guid) + "  \"" + Text(Record[0]) + "\"  \"" + Text(Record[1]) + "\"";
+}
+
+std::string DiagnosticCode(uint32_t Code) {
+  std::string Text = Hex(Code, 8);
+  std::string Characters;
+  for (int Shift = 24; Shift >= 0; Shift -= 8) {
+    const char Each = static_cast<char>(Code >> Shift);
+    if (Each < 0x20 || Each > 0x7E) {
+      return Text;
+    }
+    Characters += Each;
+  }
+  return Text + " (\"" + Characters + "\")";
 }
 
 std::string DebuggerLine(Sim::Board& Board) {
-  std::string Line = std::to_string(Board.Processor().Breakpoints()) + " breakpoints";
+  std::string Line = Counted(Board.Processor().Breakpoints(), "breakpoint", "breakpoints");
   const auto Codes = Board.Diagnostics().Codes();
-  Line += ", " + std::to_string(Board.Processor().SpinsReleased()) + " halts released";
+  Line += ", " + Counted(Board.Processor().SpinsReleased(), "halt", "halts") + " released";
   Line += ", port 0xE8:";
   if (Codes.empty()) {
     Line += " -";
   }
   for (uint32_t Code : Codes) {
-    Line += " " + Hex(Code, 8);
+    Line += " " + DiagnosticCode(Code);
   }
   return Line;
 }
 }  // namespace
+
+std::string Counted(uint64_t Count, const std::string& Singular, const std::string& Plural) {
+  return std::to_string(Count) + " " + (Count == 1 ? Singular : Plural);
+}
+
+std::vector<std::string> TraceLines(const std::vector<Sim::BusEvent>& Trace) {
+  constexpr size_t LongestGroup = 4;
+  constexpr size_t FewestRepeats = 3;
+  std::vector<std::string> Lines;
+  size_t At = 0;
+  while (At < Trace.size()) {
+    size_t BestGroup = 0;
+    size_t BestRepeats = 0;
+    for (size_t Group = 1; Group <= LongestGroup && At + 2 * Group <= Trace.size(); ++Group) {
+      size_t Repeats = 1;
+      while (At + (Repeats + 1) * Group <= Trace.size() &&
+             std::equal(Trace.begin() + At, Trace.begin() + At + Group, Trace.begin() + At + Repeats * Group)) {
+        ++Repeats;
+      }
+      if (Repeats >= FewestRepeats && Repeats * Group > BestRepeats * BestGroup) {
+        BestGroup = Group;
+        BestRepeats = Repeats;
+      }
+    }
+    if (BestGroup == 0) {
+      Lines.push_back(Sim::Describe(Trace[At]));
+      ++At;
+      continue;
+    }
+    for (size_t Index = 0; Index < BestGroup; ++Index) {
+      std::string Line = Sim::Describe(Trace[At + Index]);
+      if (Index == BestGroup - 1) {
+        Line += BestGroup == 1 ? "   (x " + std::to_string(BestRepeats) + ")"
+                               : "   (these " + std::to_string(BestGroup) + " lines x " + std::to_string(BestRepeats) + ")";
+      }
+      Lines.push_back(Line);
+    }
+    At += BestGroup * BestRepeats;
+  }
+  return Lines;
+}
 
 std::string TerminalView(const std::string& Bytes, const std::string& Indent) {
   std::string View = Indent;
@@ -136,25 +224,37 @@ std::string TerminalView(const std::string& Bytes, const std::string& Indent) {
   return View;
 }
 
-void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Board& Board,
-                      const Pei::NativeServices& Foundation, const BootOutcome& Outcome, const std::string& PciLine,
-                      bool Trace) {
-  Out << "QelVersionPei on the simulated board, build '" << Variant << "' (DebugControlMask "
-      << Hex(Settings::DebugControlMask, 2) << ")\n";
-  if (Outcome.Stall) {
+void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Board& Board, const FoundationView& View,
+                      const BootOutcome& Outcome) {
+  Out << "QelVersionPei on the simulated board, build '" << Context.Variant << "' (DebugControlMask "
+      << Hex(Settings::DebugControlMask, 2) << ")" << (Outcome.ImageLine ? ", image mode" : ", host build") << "\n";
+  if (Outcome.ImageLine) {
+    Out << "  Image          " << *Outcome.ImageLine << "\n";
+  }
+  if (Outcome.Fault) {
+    Out << "  ModuleEntry    stopped: " << *Outcome.Fault << "\n";
+  } else if (Outcome.Stall) {
     Out << "  ModuleEntry    did not return: " << *Outcome.Stall << "\n";
   } else {
     Out << "  ModuleEntry    returned " << StatusText(*Outcome.Status) << "\n";
   }
-  Out << "  PPI            " << PpiLine(Foundation) << "\n";
-  Out << "  Pool           " << Foundation.PoolUsed() << " bytes in " << Foundation.AllocationCalls() << " allocations\n";
-  if (const unsigned Failed = Foundation.FailedAllocation(); Failed != 0) {
-    Out << "  Foundation     allocation " << Failed << " answered " << StatusText(Foundation.FailedAllocationStatus())
+  Out << "  PPI            " << PpiLine(View) << "\n";
+  Out << "  Pool           " << Counted(View.Foundation.PoolUsed(), "byte", "bytes") << " in "
+      << Counted(View.Foundation.AllocationCalls(), "allocation", "allocations") << "\n";
+  if (const unsigned Failed = View.Foundation.FailedAllocation(); Failed != 0) {
+    Out << "  Foundation     allocation " << Failed << " answered " << StatusText(View.Foundation.FailedAllocationStatus())
         << " without a block\n";
   }
+  Out << "  CMOS           " << CmosLine(Board) << "\n";
   Out << "  Super I/O      " << SuperIoLine(Board.SuperIo()) << "\n";
-  Out << "  COM1 " << Hex(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
-  Out << "  COM2 " << Hex(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";
+  if (Context.PciUart) {
+    // COM1's model sits behind the PCI function; this build drives no other UART.
+    const std::string At = Context.PciUartInMemory ? Hex(*Context.PciUart, 8) : Hex(*Context.PciUart, 4);
+    Out << "  PCI UART " << At << " " << UartLine(Board.Com1()) << "\n";
+  } else {
+    Out << "  COM1 " << Hex(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
+    Out << "  COM2 " << Hex(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";
+  }
   const char* TimeoutLabel = "  Timed out      ";
   for (const auto& [Name, Uart] : {std::pair{"COM1", &Board.Com1()}, std::pair{"COM2", &Board.Com2()}}) {
     if (const std::string Text = TimeoutText(*Uart); !Text.empty()) {
@@ -162,24 +262,33 @@ void PrintBoardReport(std::ostream& Out, const char* Variant, Sim::Board& Board,
       TimeoutLabel = "                 ";
     }
   }
-  if (!PciLine.empty()) {
-    Out << "  PCI            " << PciLine << "\n";
+  if (!Context.PciLine.empty()) {
+    Out << "  PCI            " << Context.PciLine << "\n";
   }
   Out << "  Debugger       " << DebuggerLine(Board) << "\n";
   Out << "  Port accesses  " << Board.Processor().PortAccesses() << "\n";
-  Out << "  Stack          " << Outcome.StackBytes << " bytes at the deepest (painted stack)\n";
-  if (Trace) {
+  Out << "  Stack          " << Counted(Outcome.StackBytes, "byte", "bytes") << " at the deepest (painted stack)\n";
+  for (const std::string& Note : Context.Notes) {
+    Out << "  Note           " << Note << "\n";
+  }
+  if (Context.Trace) {
     Out << "Port accesses in order:\n";
-    for (const Sim::BusEvent& Event : Board.Processor().Trace()) {
-      Out << "  " << Sim::Describe(Event) << "\n";
+    for (const std::string& Line : TraceLines(Board.Processor().Trace())) {
+      Out << "  " << Line << "\n";
     }
   }
   const std::string Com1 = Board.Com1().Transmitted();
   const std::string Com2 = Board.Com2().Transmitted();
-  Out << "COM1 (" << Com1.size() << " bytes):\n" << (Com1.empty() ? std::string("  (nothing)\n") : TerminalView(Com1, "  | "));
+  const std::string Com1Name = Context.PciUart ? "PCI UART" : "COM1";
+  Out << Com1Name << " (" << Counted(Com1.size(), "byte", "bytes") << "):\n"
+      << (Com1.empty() ? std::string("  (nothing)\n") : TerminalView(Com1, "  | "));
+  if (Context.PciUart) {
+    return;
+  }
   if (Com2 == Com1) {
-    Out << "COM2 (" << Com2.size() << " bytes): the same bytes as COM1\n";
+    Out << "COM2 (" << Counted(Com2.size(), "byte", "bytes") << "): the same bytes as COM1\n";
   } else {
-    Out << "COM2 (" << Com2.size() << " bytes):\n" << (Com2.empty() ? std::string("  (nothing)\n") : TerminalView(Com2, "  | "));
+    Out << "COM2 (" << Counted(Com2.size(), "byte", "bytes") << "):\n"
+        << (Com2.empty() ? std::string("  (nothing)\n") : TerminalView(Com2, "  | "));
   }
 }

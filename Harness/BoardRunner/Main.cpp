@@ -2,10 +2,14 @@
 // given on the command line and shows what happened.
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "BoardReport.h"
+#include "BuildSettings.h"
+#include "ImageBoot.h"
+#include "Library/DebugLib.h"
 #include "Library/PeimEntryPoint.h"
 #include "Library/SerialPortLib.h"
 #include "Board.h"
@@ -16,6 +20,9 @@
 
 #ifndef QEL_RUNNER_VARIANT
 #define QEL_RUNNER_VARIANT "default"
+#endif
+#ifndef QEL_RUNNER_IMAGE
+#define QEL_RUNNER_IMAGE ""
 #endif
 
 namespace {
@@ -53,6 +60,68 @@ void PrepareBoard(Sim::Board& Board, const RunnerOptions& Options) {
   }
   Board.Processor().SpinPollsBeforeRelease = Options.HaltPolls;
 }
+
+// Switches that this build, or this run, gave nothing to do.
+std::vector<std::string> SwitchNotes(const RunnerOptions& Options, uint32_t Allocations) {
+  std::vector<std::string> Notes;
+  if (Options.Revision && (Settings::_gPeimRevision == 0 || (Settings::DebugControlMask & DebugAssertEnabled) == 0)) {
+    Notes.push_back("--revision changed nothing: this build does not check the services revision");
+  }
+  constexpr bool Halts = (Settings::DebugControlMask & DebugBreakpointOnAssert) == 0 &&
+                         (Settings::DebugControlMask & DebugDeadloopOnAssert) != 0;
+  if (Options.HaltPolls != RunnerOptions{}.HaltPolls && !Halts) {
+    Notes.push_back("--halt-polls changed nothing: this build does not halt after a report");
+  }
+  if (Options.FailingAllocation > Allocations) {
+    Notes.push_back("--fail-allocation " + std::to_string(Options.FailingAllocation) + " failed nothing: the module made " +
+                    Counted(Allocations, "allocation", "allocations"));
+  }
+  return Notes;
+}
+
+// An image named after another build runs with the wrong board and report
+// settings; the runner cannot read an image's settings, but it can read names.
+std::optional<std::string> ImageNameNote(const std::string& Path) {
+  const auto BaseName = [](const std::string& Of) { return Of.substr(Of.find_last_of('/') + 1); };
+  const std::string Given = BaseName(Path);
+  const std::string Own = BaseName(QEL_RUNNER_IMAGE);
+  if (Given.rfind("QelVersionPei", 0) != 0 || Given == Own) {
+    return std::nullopt;
+  }
+  return "the image is named " + Given + ", but this runner has the settings of " + Own +
+         " (--variant picks the runner of another build)";
+}
+
+int ExitStatus(const BootOutcome& Outcome) {
+  if (Outcome.Fault) {
+    return 4;
+  }
+  if (Outcome.Stall) {
+    return 3;
+  }
+  return EFI_ERROR(*Outcome.Status) ? 1 : 0;
+}
+
+Pei::FailureSwitches FailuresOf(const RunnerOptions& Options) {
+  Pei::FailureSwitches Fail;
+  Fail.FailingAllocation = Options.FailingAllocation;
+  Fail.AllocationStatus = Options.AllocationStatus();
+  Fail.InstallFails = Options.InstallStatus.has_value();
+  Fail.InstallStatus = Options.InstallStatus.value_or(EFI_SUCCESS);
+  return Fail;
+}
+
+BootOutcome BootHost(Pei::NativeServices& Foundation) {
+  BootOutcome Outcome;
+  PaintedStack Stack(64 * 1024);
+  try {
+    Stack.Run([&] { Outcome.Status = ModuleEntry(nullptr, Foundation.Services()); });
+  } catch (const Sim::BoardStall& Stall) {
+    Outcome.Stall = Stall.what();
+  }
+  Outcome.StackBytes = Stack.DeepestUse();
+  return Outcome;
+}
 }  // namespace
 
 int main(int Count, char** Values) {
@@ -75,27 +144,41 @@ int main(int Count, char** Values) {
   PciWay Way(Board);
   Board.Processor().ClearTrace();
 
-  Pei::NativeServices Foundation(Options->Revision);
-  if (Options->FailingAllocation != 0) {
-    Foundation.FailAllocation(Options->FailingAllocation, Options->FailingAllocationStatus);
-  }
-  if (Options->InstallStatus) {
-    Foundation.FailInstallPpi(*Options->InstallStatus);
+  ReportContext Context{QEL_RUNNER_VARIANT, "", std::nullopt, Way.UartInMemory(), {}, Options->Trace};
+  const Pei::FailureSwitches Fail = FailuresOf(*Options);
+  if (Options->ImagePath || Options->BuiltImage) {
+    const std::string Path = Options->ImagePath.value_or(QEL_RUNNER_IMAGE);
+    std::optional<ImageBoot> Image;
+    try {
+      Image.emplace(Board, Path);
+    } catch (const ImageMode::BadImage& Refused) {
+      std::cerr << "qel-board: " << Path << ": " << Refused.what() << "\n";
+      return 2;
+    }
+    const BootOutcome Outcome = Image->Boot(Options->ServicesRevision(), Fail);
+    Board.Settle();
+    // The module assigns the UART's BAR during the run.
+    Context.PciLine = Way.Describe();
+    Context.PciUart = Way.UartAddress();
+    Context.Notes = SwitchNotes(*Options, Image->Foundation().AllocationCalls());
+    if (const std::optional<std::string> Note = ImageNameNote(Path)) {
+      Context.Notes.push_back(*Note);
+    }
+    PrintBoardReport(std::cout, Context, Board, Image->View(), Outcome);
+    return ExitStatus(Outcome);
   }
 
-  BootOutcome Outcome;
-  PaintedStack Stack(64 * 1024);
-  try {
-    Stack.Run([&] { Outcome.Status = ModuleEntry(nullptr, Foundation.Services()); });
-  } catch (const Sim::BoardStall& Stall) {
-    Outcome.Stall = Stall.what();
-  }
-  Outcome.StackBytes = Stack.DeepestUse();
+  Pei::NativeServices Foundation(Options->ServicesRevision());
+  Foundation.SetFailures(Fail);
+  const BootOutcome Outcome = BootHost(Foundation);
   Board.Settle();
-
-  PrintBoardReport(std::cout, QEL_RUNNER_VARIANT, Board, Foundation, Outcome, Way.Describe(), Options->Trace);
-  if (Outcome.Stall) {
-    return 3;
-  }
-  return EFI_ERROR(*Outcome.Status) ? 1 : 0;
+  Context.PciLine = Way.Describe();
+  Context.PciUart = Way.UartAddress();
+  Context.Notes = SwitchNotes(*Options, Foundation.AllocationCalls());
+  const Pei::MemoryView Here = Pei::SameAddressSpace();
+  const FoundationView View{Foundation, [Here](uint32_t At, void* Into, uint32_t Size) {
+                              return Here.Read(Here.Context, At, Into, Size);
+                            }};
+  PrintBoardReport(std::cout, Context, Board, View, Outcome);
+  return ExitStatus(Outcome);
 }

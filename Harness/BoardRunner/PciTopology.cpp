@@ -38,3 +38,12 @@ std::string PciWay::Describe() {
                 Way.Uart->UartAddress());
   return Line + Text;
 }
+
+std::optional<uint32_t> PciWay::UartAddress() const {
+  if (Built == nullptr) {
+    return std::nullopt;
+  }
+  return Built->Way->Uart->UartAddress();
+}
+
+bool PciWay::UartInMemory() const { return Built != nullptr && Built->Way->Uart->UsesMemory(); }

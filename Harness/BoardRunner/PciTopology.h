@@ -2,6 +2,8 @@
 // the simulated board as an earlier boot stage would have left it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Board.h"
@@ -15,6 +17,9 @@ public:
 
   // A line on the bridges and the UART function, or empty for a legacy UART.
   std::string Describe();
+  // Where the PCI UART decodes (COM1's model answers there), none for a legacy UART.
+  std::optional<uint32_t> UartAddress() const;
+  bool UartInMemory() const;
 
 private:
   struct Parts;

@@ -8,20 +8,52 @@
 #include "RunnerVariants.h"
 
 namespace {
-bool ParseNumber(const std::string& Text, uint64_t Limit, uint64_t& Value) {
-  if (Text.empty() || Text[0] == '-') {
+std::string HexText(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%08llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// Combinations that would do nothing, or something other than they say.
+std::optional<std::string> CheckCombinations(const RunnerOptions& Options) {
+  if (Options.FailingAllocationStatus && Options.FailingAllocation == 0) {
+    return "--allocation-status needs --fail-allocation N (which allocation fails)";
+  }
+  // A "failure" that answers success or a warning is taken: it models a
+  // broken foundation on purpose, and the module must cope with it.
+  if (Options.InstallStatus && !EFI_ERROR(*Options.InstallStatus)) {
+    return "--fail-install " + HexText(*Options.InstallStatus) +
+           " is not an error status (bit 31 clear): InstallPpi would report success without installing";
+  }
+  if (Options.ImagePath && Options.BuiltImage) {
+    return "--image PATH and --image-mode both name an image; give one";
+  }
+  return std::nullopt;
+}
+}  // namespace
+
+bool ParseRunnerNumber(const std::string& Text, bool Mask, uint64_t Limit, uint64_t& Value, std::string& Why) {
+  const bool Hex = Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
+  const std::string Digits = Hex ? Text.substr(2) : Text;
+  const char* Allowed = Hex ? "0123456789abcdefABCDEF" : "0123456789";
+  if (Digits.empty() || Digits.find_first_not_of(Allowed) != std::string::npos || Digits.size() > 16) {
+    Why = "is not a number (0x-prefixed hexadecimal or decimal)";
     return false;
   }
   errno = 0;
-  char* End = nullptr;
-  const unsigned long long Parsed = std::strtoull(Text.c_str(), &End, 0);
-  if (errno != 0 || *End != '\0' || Parsed > Limit) {
+  const unsigned long long Parsed = std::strtoull(Digits.c_str(), nullptr, Hex ? 16 : 10);
+  if (errno != 0 || Parsed > Limit) {
+    Why = "is above " + std::to_string(Limit);
+    return false;
+  }
+  if (Mask && !Hex && Digits.size() > 1) {
+    Why = "would read as decimal " + Digits + " (" + HexText(Parsed) + "); masks and statuses are written in hexadecimal: 0x" +
+          Digits;
     return false;
   }
   Value = Parsed;
   return true;
 }
-}  // namespace
 
 std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error) {
   RunnerOptions Options;
@@ -42,24 +74,36 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
       {"--no-uarts", &RunnerOptions::NoUarts},
       {"--uarts-follow-superio", &RunnerOptions::UartsFollowSuperIo},
       {"--trace", &RunnerOptions::Trace},
+      {"--image-mode", &RunnerOptions::BuiltImage},
   };
-  // Switches with a number, its range and where it goes.
+  // Switches with a number, its range, whether it is a mask or status (then
+  // hexadecimal) and where it goes.
   const struct {
     const char* Name;
     uint64_t Least;
     uint64_t Most;
+    bool Mask;
     void (*Store)(RunnerOptions&, uint64_t);
   } Numbers[] = {
-      {"--level-mask", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.LevelMask = static_cast<uint32_t>(V); }},
-      {"--baud-byte", 0, 0xFF, [](RunnerOptions& O, uint64_t V) { O.BaudByte = static_cast<uint8_t>(V); }},
-      {"--uarts-configured", 1, 0xFFFF,
+      {"--level-mask", 0, 0xFFFFFFFF, true, [](RunnerOptions& O, uint64_t V) { O.LevelMask = static_cast<uint32_t>(V); }},
+      {"--baud-byte", 0, 0xFF, false, [](RunnerOptions& O, uint64_t V) { O.BaudByte = static_cast<uint8_t>(V); }},
+      {"--uarts-configured", 1, 0xFFFF, false,
        [](RunnerOptions& O, uint64_t V) { O.PreconfiguredDivisor = static_cast<uint16_t>(V); }},
-      {"--fail-allocation", 1, 1000, [](RunnerOptions& O, uint64_t V) { O.FailingAllocation = static_cast<unsigned>(V); }},
-      {"--allocation-status", 0, 0xFFFFFFFF,
+      {"--fail-allocation", 1, 1000, false,
+       [](RunnerOptions& O, uint64_t V) { O.FailingAllocation = static_cast<unsigned>(V); }},
+      {"--allocation-status", 0, 0xFFFFFFFF, true,
        [](RunnerOptions& O, uint64_t V) { O.FailingAllocationStatus = static_cast<EFI_STATUS>(V); }},
-      {"--fail-install", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.InstallStatus = static_cast<EFI_STATUS>(V); }},
-      {"--revision", 0, 0xFFFFFFFF, [](RunnerOptions& O, uint64_t V) { O.Revision = static_cast<uint32_t>(V); }},
-      {"--halt-polls", 0, 1000000000, [](RunnerOptions& O, uint64_t V) { O.HaltPolls = V; }},
+      {"--fail-install", 0, 0xFFFFFFFF, true,
+       [](RunnerOptions& O, uint64_t V) { O.InstallStatus = static_cast<EFI_STATUS>(V); }},
+      {"--revision", 0, 0xFFFFFFFF, true, [](RunnerOptions& O, uint64_t V) { O.Revision = static_cast<uint32_t>(V); }},
+      {"--halt-polls", 0, 1000000000, false, [](RunnerOptions& O, uint64_t V) { O.HaltPolls = V; }},
+  };
+  // Switches with a text.
+  const struct {
+    const char* Name;
+    std::optional<std::string> RunnerOptions::*Field;
+  } Texts[] = {
+      {"--image", &RunnerOptions::ImagePath},
   };
 
   for (size_t Index = 0; Index < Arguments.size(); ++Index) {
@@ -94,7 +138,12 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
         Value = Arguments[++Index];
       }
       uint64_t Parsed = 0;
-      if (!ParseNumber(*Value, Number.Most, Parsed) || Parsed < Number.Least) {
+      std::string Why;
+      if (!ParseRunnerNumber(*Value, Number.Mask, Number.Most, Parsed, Why)) {
+        Error = Name + ": '" + *Value + "' " + Why;
+        return std::nullopt;
+      }
+      if (Parsed < Number.Least) {
         Error = Name + ": '" + *Value + "' is not a number from " + std::to_string(Number.Least) + " to " +
                 std::to_string(Number.Most);
         return std::nullopt;
@@ -102,19 +151,42 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
       Number.Store(Options, Parsed);
       Known = true;
     }
+    for (const auto& Text : Texts) {
+      if (Name != Text.Name) {
+        continue;
+      }
+      if (!Value) {
+        if (Index + 1 >= Arguments.size()) {
+          Error = Name + " needs a value";
+          return std::nullopt;
+        }
+        Value = Arguments[++Index];
+      }
+      if (Value->empty()) {
+        Error = Name + " needs a value";
+        return std::nullopt;
+      }
+      Options.*Text.Field = *Value;
+      Known = true;
+    }
     if (!Known) {
       Error = "unknown argument '" + Argument + "'";
       return std::nullopt;
     }
   }
+  if (const std::optional<std::string> Refused = CheckCombinations(Options)) {
+    Error = *Refused;
+    return std::nullopt;
+  }
   return Options;
 }
 
 std::string RunnerUsage(const char* Variant) {
-  std::string Usage = std::string("usage: qel-board [--variant NAME] [switches]\n"
+  std::string Usage = std::string("usage: qel-board [--variant NAME] [--image PATH | --image-mode] [switches]\n"
                                   "Boots QelVersionPei on the simulated board (this build: ") +
                       Variant +
-                      ") and shows what it left behind.\n"
+                      ") and shows what it left behind:\n"
+                      "the host build of the module, or with --image its PE32 image run on a CPU emulator.\n"
                       "\n"
                       "Build of the module (--variant NAME; the launcher picks the matching runner):\n"
                       "  NAME        DebugControlMask (0x01 checks, 0x02 messages, 0x10 trap, 0x20 halt)\n";
@@ -125,6 +197,11 @@ std::string RunnerUsage(const char* Variant) {
     Usage += Line;
   }
   return Usage +
+         "Image mode:\n"
+         "  --image PATH             run this PE32 image of the module (it must be built with the\n"
+         "                           variant's settings) instead of the host build\n"
+         "  --image-mode             run the variant's image from the firmware build\n"
+         "Numbers are decimal or 0x-prefixed hexadecimal; masks and statuses take hexadecimal.\n"
          "CMOS:\n"
          "  --level-mask N           debug message level mask, bytes 0x7A..0x7D (default 0:\n"
          "                           messages off; 0x80000000 lets error messages through)\n"
@@ -144,7 +221,7 @@ std::string RunnerUsage(const char* Variant) {
          "  --fail-allocation N      the Nth AllocatePool gives no block and answers\n"
          "                           --allocation-status (default 0x80000009 Out of Resources;\n"
          "                           0 or a warning models a foundation that claims success)\n"
-         "  --fail-install STATUS    InstallPpi returns STATUS\n"
+         "  --fail-install STATUS    InstallPpi returns STATUS (an error status) without installing\n"
          "  --revision N             the services table's revision (default 0x00010046)\n"
          "Debugger and output:\n"
          "  --halt-polls N           polls of the halt routine's flag before the debugger ends it\n"
@@ -153,5 +230,5 @@ std::string RunnerUsage(const char* Variant) {
          "  --help                   this text\n"
          "\n"
          "Exit status: 0 when ModuleEntry returned success, 1 when it returned an error,\n"
-         "2 for a bad argument, 3 when the board stalled.\n";
+         "2 for a bad argument or image, 3 when the board stalled, 4 when the image faulted.\n";
 }

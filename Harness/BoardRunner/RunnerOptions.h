@@ -22,12 +22,19 @@ struct RunnerOptions {
   bool NoUarts = false;
   bool UartsFollowSuperIo = false;
   unsigned FailingAllocation = 0;
-  EFI_STATUS FailingAllocationStatus = EFI_OUT_OF_RESOURCES;
+  std::optional<EFI_STATUS> FailingAllocationStatus;  // default Out of Resources
   std::optional<EFI_STATUS> InstallStatus;
-  uint32_t Revision = 0x00010046;
+  std::optional<uint32_t> Revision;  // default 0x00010046
   uint64_t HaltPolls = 1000;
   bool Trace = false;
   bool Help = false;
+  // Image mode: the module's PE32 image on the CPU emulator instead of the
+  // host build; BuiltImage takes this variant's image from the firmware build.
+  std::optional<std::string> ImagePath;
+  bool BuiltImage = false;
+
+  EFI_STATUS AllocationStatus() const { return FailingAllocationStatus.value_or(EFI_OUT_OF_RESOURCES); }
+  uint32_t ServicesRevision() const { return Revision.value_or(0x00010046); }
 };
 
 // Parses the command line; on a bad argument returns nothing and sets Error.
@@ -35,3 +42,7 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
 
 // The text of --help.
 std::string RunnerUsage(const char* Variant);
+
+// Reads 0x-prefixed hexadecimal or decimal; Mask refuses a bare number of
+// more than one digit, which would silently read 80000000 as decimal.
+bool ParseRunnerNumber(const std::string& Text, bool Mask, uint64_t Limit, uint64_t& Value, std::string& Why);

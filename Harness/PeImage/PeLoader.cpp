@@ -28,6 +28,7 @@ constexpr UINT32 SectionVirtualSize = 8;
 constexpr UINT32 SectionRva = 12;
 constexpr UINT32 SectionRawSize = 16;
 constexpr UINT32 SectionRawOffset = 20;
+constexpr UINT32 SectionCharacteristics = 36;
 
 constexpr UINT16 MachineI386 = 0x014C;
 constexpr UINT16 Pe32Magic = 0x010B;
@@ -36,6 +37,8 @@ constexpr UINT16 ExecutableImage = 0x0002;
 constexpr UINT16 RelocationsStripped = 0x0001;
 constexpr UINT32 RelocAbsolute = 0;
 constexpr UINT32 RelocHighLow = 3;
+constexpr UINT32 SectionWritable = 0x80000000;  // IMAGE_SCN_MEM_WRITE
+constexpr UINT32 LargestImage = 1u << 20;
 
 UINT16 Read16(const UINT8* At) { return static_cast<UINT16>(At[0] | (At[1] << 8)); }
 UINT32 Read32(const UINT8* At) { return Read16(At) | (static_cast<UINT32>(Read16(At + 2)) << 16); }
@@ -43,8 +46,7 @@ UINT32 Read32(const UINT8* At) { return Read16(At) | (static_cast<UINT32>(Read16
 // True when [Offset, Offset + Size) lies within Limit, without overflow.
 bool Within(UINT32 Offset, UINT32 Size, UINT32 Limit) { return Offset <= Limit && Size <= Limit - Offset; }
 
-const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, LoadedImage& Image) {
-  UINT8* Base = reinterpret_cast<UINT8*>(Image.Address);
+const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT8* Base, LoadedImage& Image) {
   const UINT32 Delta = Image.Address - Image.PreferredBase;
   UINT32 Offset = 0;
   while (Offset + 8 <= DirectorySize) {
@@ -79,19 +81,26 @@ const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, Load
 }
 }  // namespace
 
-const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image) {
+const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, UINT8* Destination,
+                        UINT32 DestinationSize, LoadedImage& Image) {
   Image = {};
-  if (FileSize < 0x40 || Read16(File) != DosSignature) {
-    return "no MZ header";
+  if (FileSize < 2 || Read16(File) != DosSignature) {
+    return "not a PE32 image (no MZ header)";
+  }
+  if (FileSize < 0x40) {
+    return "truncated file: it ends inside the MZ header";
   }
   const UINT32 Pe = Read32(File + DosNewHeaderOffset);
+  if (Within(Pe, 4, FileSize) && Read32(File + Pe) == PeSignature && !Within(Pe, OptionalHeader + OptDirectories, FileSize)) {
+    return "truncated file: it ends inside the PE headers";
+  }
   if (!Within(Pe, OptionalHeader + OptDirectories, FileSize) || Read32(File + Pe) != PeSignature) {
-    return "no PE signature";
+    return "not a PE32 image (no PE signature)";
   }
   const UINT8* Coff = File + Pe;
   const UINT8* Optional = Coff + OptionalHeader;
   if (Read16(Coff + CoffMachine) != MachineI386) {
-    return "machine is not i386";
+    return "the image is for another machine than i386";
   }
   const UINT16 Characteristics = Read16(Coff + CoffCharacteristics);
   if ((Characteristics & ExecutableImage) == 0 || (Characteristics & RelocationsStripped) != 0) {
@@ -105,30 +114,32 @@ const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, L
   }
   const UINT32 OptionalSize = Read16(Coff + CoffOptionalHeaderSize);
   const UINT32 DirectoryCount = Read32(Optional + OptDirectoryCount);
-  if (DirectoryCount <= RelocationDirectory || OptDirectories + DirectoryCount * 8 > OptionalSize ||
-      !Within(Pe + OptionalHeader, OptionalSize, FileSize)) {
+  if (!Within(Pe + OptionalHeader, OptionalSize, FileSize)) {
+    return "truncated file: it ends inside the optional header";
+  }
+  if (DirectoryCount <= RelocationDirectory || DirectoryCount > 16 || OptDirectories + DirectoryCount * 8 > OptionalSize) {
     return "optional header too short for the relocation directory";
   }
   if (Read32(Optional + OptDirectories + ImportDirectory * 8 + 4) != 0) {
     return "the image imports symbols";
   }
-  Image.Address = LoadAddress;
+  Image.Address = RunAddress;
   Image.PreferredBase = Read32(Optional + OptImageBase);
   Image.Size = Read32(Optional + OptSizeOfImage);
   const UINT32 HeadersSize = Read32(Optional + OptSizeOfHeaders);
   const UINT32 EntryRva = Read32(Optional + OptEntryPoint);
-  if (Image.PreferredBase == LoadAddress) {
-    return "the load address equals the image base, so relocations would go untested";
-  }
-  if (Image.Size > (1u << 20) || HeadersSize > Image.Size || HeadersSize > FileSize || EntryRva >= Image.Size) {
+  if (Image.Size > LargestImage || HeadersSize > Image.Size || HeadersSize > FileSize || EntryRva >= Image.Size) {
     return "image size, header size or entry point out of range";
   }
   // Flash images run in place, which needs every RVA to equal its file offset.
   if (Read32(Optional + OptSectionAlignment) != Read32(Optional + OptFileAlignment)) {
     return "section alignment differs from file alignment, so the image cannot run in place";
   }
+  if (Image.Size > DestinationSize) {
+    return "the image is larger than the memory given for it";
+  }
 
-  UINT8* Target = reinterpret_cast<UINT8*>(LoadAddress);
+  UINT8* Target = Destination;
   for (UINT32 Index = 0; Index < Image.Size; ++Index) {
     Target[Index] = Index < HeadersSize ? File[Index] : 0;
   }
@@ -144,8 +155,15 @@ const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, L
     const UINT32 RawSize = Read32(Header + SectionRawSize);
     const UINT32 RawOffset = Read32(Header + SectionRawOffset);
     const UINT32 CopySize = RawSize < VirtualSize ? RawSize : VirtualSize;
-    if (!Within(Rva, VirtualSize, Image.Size) || !Within(RawOffset, CopySize, FileSize)) {
-      return "a section lies outside the image or the file";
+    if (!Within(Rva, VirtualSize, Image.Size)) {
+      return "a section lies outside the image";
+    }
+    if (!Within(RawOffset, CopySize, FileSize)) {
+      return "truncated file: a section's data runs past its end";
+    }
+    // Flash is read-only: a section that expects writes would fault in place.
+    if ((Read32(Header + SectionCharacteristics) & SectionWritable) != 0) {
+      return "a section is writable, so the image cannot run in place from flash";
     }
     for (UINT32 Byte = 0; Byte < CopySize; ++Byte) {
       Target[Rva + Byte] = File[RawOffset + Byte];
@@ -166,11 +184,21 @@ const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, L
   if (RelocationSize == 0 || !Within(RelocationRva, RelocationSize, Image.Size)) {
     return "no base relocation directory inside the image";
   }
-  if (const CHAR8* Refused = ApplyRelocations(Target + RelocationRva, RelocationSize, Image)) {
+  if (const CHAR8* Refused = ApplyRelocations(Target + RelocationRva, RelocationSize, Target, Image)) {
     return Refused;
   }
-  Image.Entry = LoadAddress + EntryRva;
+  Image.Entry = RunAddress + EntryRva;
   return nullptr;
+}
+
+const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image) {
+  if (FileSize >= OptionalHeader + OptDirectories && Read16(File) == DosSignature) {
+    const UINT32 Pe = Read32(File + DosNewHeaderOffset);
+    if (Within(Pe, OptionalHeader + OptDirectories, FileSize) && Read32(File + Pe + OptionalHeader + OptImageBase) == LoadAddress) {
+      return "the load address equals the image base, so relocations would go untested";
+    }
+  }
+  return PlaceImage(File, FileSize, LoadAddress, reinterpret_cast<UINT8*>(LoadAddress), LargestImage, Image);
 }
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size) {

@@ -1,6 +1,6 @@
 // Loads the module's PE32 image as a PEI Foundation would: checks its
-// headers, copies the sections to the load address and applies the base
-// relocations.
+// headers, copies the sections into place and applies the base relocations
+// for the address the image will run at.
 #pragma once
 
 #include "Base.h"
@@ -12,7 +12,7 @@ struct ImageSection {
 };
 
 struct LoadedImage {
-  UINT32 Address;        // where it was loaded
+  UINT32 Address;        // where it runs
   UINT32 Size;           // SizeOfImage
   UINT32 PreferredBase;  // ImageBase from the headers
   UINT32 Entry;          // absolute entry point
@@ -22,6 +22,14 @@ struct LoadedImage {
 };
 
 // Returns null on success, otherwise why the image was refused.
+// PlaceImage writes the image into Destination (DestinationSize bytes, at
+// least SizeOfImage) with its fix-ups made for RunAddress, so a harness can
+// prepare memory that the module will see elsewhere. RunAddress may equal the
+// image's preferred base: the image then runs where it was rebased to.
+const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, UINT8* Destination,
+                        UINT32 DestinationSize, LoadedImage& Image);
+// Places the image at LoadAddress in this address space; LoadAddress must
+// differ from the preferred base so that every fix-up is exercised.
 const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image);
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size);

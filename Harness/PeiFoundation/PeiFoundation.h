@@ -65,6 +65,7 @@ public:
   Block BlockAt(UINT32 Index) const { return Allocated[Index]; }
   bool IsBlock(Address At, UINT32 Size) const;
   bool InPool(Address At, UINT32 Size) const;
+  Address PoolBase() const { return PoolAddress; }
   UINT32 PoolUsed() const { return PoolNext; }
   bool PoolTailUntouched() const;  // nothing past the last block was written
   UINT32 InstallCalls() const { return Installs; }

@@ -1,0 +1,60 @@
+// Every board scenario of this build variant runs on the host build and on
+// the variant's image; the two must agree on everything the module did.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "Scenarios.h"
+
+namespace {
+const std::vector<const Agreement::Scenario*>& Mine() {
+  static const std::vector<const Agreement::Scenario*> Found = Agreement::ScenariosOf(QEL_AGREE_VARIANT);
+  return Found;
+}
+
+class Agree : public ::testing::TestWithParam<const Agreement::Scenario*> {};
+
+TEST_P(Agree, HostBuildAndImage) {
+  const Agreement::Scenario& Which = *GetParam();
+  const Agreement::Record Host = Agreement::RunOnHost(Which);
+  ASSERT_TRUE(Host.Outcome.starts_with(Which.Expect)) << "the host run itself ended otherwise: " << Host.Outcome;
+  const Agreement::Record Image = Agreement::RunOnImage(Which, QEL_AGREE_IMAGE);
+  EXPECT_EQ(Agreement::FirstDifference(Host, Image), "");
+  std::printf("image: %llu instructions, %u bytes of stack\n", static_cast<unsigned long long>(Image.Instructions),
+              Image.StackBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Agree, ::testing::ValuesIn(Mine()),
+                         [](const ::testing::TestParamInfo<const Agreement::Scenario*>& Info) {
+                           return Info.param->Name;
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Agree);
+}  // namespace
+
+namespace {
+// The image's figures per scenario: instructions executed and the deepest
+// stack, repeatable counts of the run the test compares.
+int PrintFigures() {
+  std::printf("%-32s %-18s %12s %7s\n", QEL_AGREE_VARIANT " scenario", "outcome", "instructions", "stack");
+  for (const Agreement::Scenario* Which : Mine()) {
+    const Agreement::Record Image = Agreement::RunOnImage(*Which, QEL_AGREE_IMAGE);
+    std::printf("%-32s %-18s %12llu %7u\n", Which->Name.c_str(), Image.Outcome.substr(0, 18).c_str(),
+                static_cast<unsigned long long>(Image.Instructions), Image.StackBytes);
+  }
+  return 0;
+}
+}  // namespace
+
+// Skips (77) when the firmware build has not made the image, unless tests are
+// only being listed. --figures prints the image's figures instead.
+int main(int Count, char** Arguments) {
+  ::testing::InitGoogleTest(&Count, Arguments);
+  const bool Figures = Count == 2 && std::string(Arguments[1]) == "--figures";
+  if (!GTEST_FLAG_GET(list_tests) && !std::ifstream(QEL_AGREE_IMAGE)) {
+    std::printf("no image %s: build the firmware preset first\n", QEL_AGREE_IMAGE);
+    return 77;
+  }
+  return Figures ? PrintFigures() : RUN_ALL_TESTS();
+}
