@@ -80,7 +80,7 @@ qel_variant(SerialMmioStride4 BUILDS host agree)
 qel_variant(SerialStride4 BUILDS host agree)
 qel_variant(SerialFlowControl BUILDS host agree)
 qel_variant(SerialCableDetect BUILDS host agree fuzz)
-qel_variant(SerialNoFifo BUILDS host)
+qel_variant(SerialNoFifo BUILDS host agree)
 qel_variant(SerialLargeFifo BUILDS host agree)
 qel_variant(PciIoBus0 BUILDS host agree)
 qel_variant(PciIoOneBridge BUILDS host runner agree

@@ -163,8 +163,9 @@ void InitializeUart(UINTN Base) {
 
 // The FIFO test before each chunk: chunks only make sense with the FIFOs on.
 // Once the UART found has been given up, its IIR says nothing about the
-// other one, which goes on without the test.
-bool FifosReady(UartSet Uarts, UINTN Discovered) {
+// other one, which goes on without the test. A build without FIFOs never
+// calls it.
+[[maybe_unused]] bool FifosReady(UartSet Uarts, UINTN Discovered) {
   const UINTN Base = FindUartBase();
   if (Base == 0) {
     return false;

@@ -204,9 +204,9 @@ std::vector<Scenario> Table() {
          .Expect = OutOfResources});
   }
   // The console's other builds: registers in memory or strided, hardware flow
-  // control with and without cable detection, FIFOs 64 bytes deep.
+  // control with and without cable detection, FIFOs off or 64 bytes deep.
   for (const char* Variant : {"SerialMmio", "SerialMmioStride4", "SerialStride4", "SerialFlowControl",
-                              "SerialCableDetect", "SerialLargeFifo"}) {
+                              "SerialCableDetect", "SerialNoFifo", "SerialLargeFifo"}) {
     Add({.Name = "FreshBoard", .Variant = Variant, .Board = Level(AllLevels), .Expect = Success});
     Add({.Name = "ReportOnFailedAllocation", .Variant = Variant, .Board = Level(ErrorLevel), .Fail = FailAllocation(1),
          .Expect = OutOfResources});
