@@ -1,50 +1,10 @@
 // A PE32 loader for one relocatable i386 image with no imports.
 #include "PeLoader.h"
 
+#include "PeFormat.h"
+
 namespace {
-// Offsets in the headers, as Microsoft documents the PE/COFF format.
-constexpr UINT32 DosSignature = 0x5A4D;  // "MZ"
-constexpr UINT32 DosNewHeaderOffset = 0x3C;
-constexpr UINT32 PeSignature = 0x00004550;  // "PE\0\0"
-constexpr UINT32 CoffMachine = 4;
-constexpr UINT32 CoffSectionCount = 6;
-constexpr UINT32 CoffOptionalHeaderSize = 20;
-constexpr UINT32 CoffCharacteristics = 22;
-constexpr UINT32 OptionalHeader = 24;
-constexpr UINT32 OptMagic = 0;
-constexpr UINT32 OptEntryPoint = 16;
-constexpr UINT32 OptImageBase = 28;
-constexpr UINT32 OptSectionAlignment = 32;
-constexpr UINT32 OptFileAlignment = 36;
-constexpr UINT32 OptSizeOfImage = 56;
-constexpr UINT32 OptSizeOfHeaders = 60;
-constexpr UINT32 OptSubsystem = 68;
-constexpr UINT32 OptDirectoryCount = 92;
-constexpr UINT32 OptDirectories = 96;
-constexpr UINT32 ImportDirectory = 1;
-constexpr UINT32 RelocationDirectory = 5;
-constexpr UINT32 SectionHeaderSize = 40;
-constexpr UINT32 SectionVirtualSize = 8;
-constexpr UINT32 SectionRva = 12;
-constexpr UINT32 SectionRawSize = 16;
-constexpr UINT32 SectionRawOffset = 20;
-constexpr UINT32 SectionCharacteristics = 36;
-
-constexpr UINT16 MachineI386 = 0x014C;
-constexpr UINT16 Pe32Magic = 0x010B;
-constexpr UINT16 SubsystemBootServiceDriver = 0x0B;
-constexpr UINT16 ExecutableImage = 0x0002;
-constexpr UINT16 RelocationsStripped = 0x0001;
-constexpr UINT32 RelocAbsolute = 0;
-constexpr UINT32 RelocHighLow = 3;
-constexpr UINT32 SectionWritable = 0x80000000;  // IMAGE_SCN_MEM_WRITE
-constexpr UINT32 LargestImage = 1u << 20;
-
-UINT16 Read16(const UINT8* At) { return static_cast<UINT16>(At[0] | (At[1] << 8)); }
-UINT32 Read32(const UINT8* At) { return Read16(At) | (static_cast<UINT32>(Read16(At + 2)) << 16); }
-
-// True when [Offset, Offset + Size) lies within Limit, without overflow.
-bool Within(UINT32 Offset, UINT32 Size, UINT32 Limit) { return Offset <= Limit && Size <= Limit - Offset; }
+using namespace PeFormat;
 
 const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT8* Base, LoadedImage& Image) {
   const UINT32 Delta = Image.Address - Image.PreferredBase;
