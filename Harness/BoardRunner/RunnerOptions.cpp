@@ -126,16 +126,23 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
         Known = true;
       }
     }
+    // A value follows '=' or is the next argument.
+    const auto TakeValue = [&]() {
+      if (!Value && Index + 1 < Arguments.size()) {
+        Value = Arguments[++Index];
+      }
+      if (!Value || Value->empty()) {
+        Error = Name + " needs a value";
+        return false;
+      }
+      return true;
+    };
     for (const auto& Number : Numbers) {
       if (Name != Number.Name) {
         continue;
       }
-      if (!Value) {
-        if (Index + 1 >= Arguments.size()) {
-          Error = Name + " needs a value";
-          return std::nullopt;
-        }
-        Value = Arguments[++Index];
+      if (!TakeValue()) {
+        return std::nullopt;
       }
       uint64_t Parsed = 0;
       std::string Why;
@@ -155,15 +162,7 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
       if (Name != Text.Name) {
         continue;
       }
-      if (!Value) {
-        if (Index + 1 >= Arguments.size()) {
-          Error = Name + " needs a value";
-          return std::nullopt;
-        }
-        Value = Arguments[++Index];
-      }
-      if (Value->empty()) {
-        Error = Name + " needs a value";
+      if (!TakeValue()) {
         return std::nullopt;
       }
       Options.*Text.Field = *Value;
