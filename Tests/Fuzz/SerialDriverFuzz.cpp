@@ -1,9 +1,12 @@
 // SerialInit and SerialWrite against two UARTs whose status registers (LSR,
-// IIR, MSR) answer from the fuzzer's bytes, and, when those run out, either
-// report ready or never change. Whatever they answer: every call returns (the
-// waits are bounded), SerialWrite writes nothing but UART registers and
-// SerialInit nothing but UART, CMOS-index and Super I/O registers, each UART
-// receives a prefix of the text, and SerialWrite returns the longest one.
+// IIR, MSR) answer from the fuzzer's bytes and, when those run out, stay
+// not ready for a while longer (as many polls as the input asks, up to a few
+// thousand) before they report ready. Whatever they answer: every call
+// returns, SerialWrite writes nothing but UART registers and SerialInit
+// nothing but UART, CMOS-index and Super I/O registers, each UART receives a
+// prefix of the text, and SerialWrite returns the longest one. A UART that
+// never answers costs the waits' whole bound, a fraction of a second per
+// input, so giving up on one is left to the driver's unit tests.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -29,17 +32,21 @@ constexpr uint16_t ModemStatus = 6;
 struct FuzzedUart : Sim::PortDevice {
   uint16_t Base = 0;
   FuzzedDataProvider* Answers = nullptr;
-  bool StuckWhenSpent = false;
+  uint32_t SlowPolls = 0;  // not-ready answers left once the input is spent
   uint8_t Registers[8] = {};
   bool DivisorLatch = false;
   uint8_t Divisor[2] = {};
   std::string Sent;
 
-  uint8_t Status(uint8_t Ready, uint8_t Stuck) {
-    if (Answers->remaining_bytes() == 0) {
-      return StuckWhenSpent ? Stuck : Ready;
+  uint8_t Status(uint8_t Ready, uint8_t NotReady) {
+    if (Answers->remaining_bytes() != 0) {
+      return Answers->ConsumeIntegral<uint8_t>();
     }
-    return Answers->ConsumeIntegral<uint8_t>();
+    if (SlowPolls != 0) {
+      --SlowPolls;
+      return NotReady;
+    }
+    return Ready;
   }
   uint32_t PortRead(uint16_t Port, unsigned) override {
     const uint16_t Offset = Port - Base;
@@ -50,7 +57,7 @@ struct FuzzedUart : Sim::PortDevice {
       return Status(0xC1, 0x01);
     }
     if (Offset == ModemStatus) {
-      return Status(0xB0, 0x20);  // stuck: DSR without CTS holds the output
+      return Status(0xB0, 0x20);  // not ready: DSR without CTS holds the output
     }
     if (DivisorLatch && Offset < 2) {
       return Divisor[Offset];
@@ -108,14 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Bench& Board = *Shared;
   FuzzedDataProvider Input(Data, Size);
   const uint8_t Mode = Input.ConsumeIntegral<uint8_t>();
+  const uint32_t SlowPolls = Input.ConsumeIntegralInRange<uint32_t>(0, 4000);
   const std::string Text = Input.ConsumeRandomLengthString(300);
   // Each input starts from UARTs at reset, so that a finding reproduces alone.
   for (FuzzedUart& Uart : Board.Uarts) {
     Uart = FuzzedUart{};
     Uart.Answers = &Input;
-    // A stuck UART costs the waits' whole bound, a fraction of a second, so
-    // only one mode byte in 256 asks for it,
-    Uart.StuckWhenSpent = Mode == 0x5A;  // not a value the mutators favour
+    Uart.SlowPolls = SlowPolls;
   }
   Board.Uarts[0].Base = UartBases[0];
   Board.Uarts[1].Base = UartBases[1];
