@@ -24,15 +24,15 @@ UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | 
 // 0 ends the element as its conversion character. "l" and "L" are apart.
 constexpr UINT8 StarValue = 13;
 constexpr UINT8 DigitRun = 14;
-constexpr UINT8 SpecificationCharacters['9' - ' ' + 1] = {
+constexpr UINT8 ElementCharacters['9' - ' ' + 1] = {
     3, 0, 0, 0, 0, 0, 0, 0, 0, 0, StarValue, 2, 4, 1, 12, 0,  // " " to "/"
     DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun};
-static_assert(ShowSpace == 1u << (SpecificationCharacters[' ' - ' '] - 1) &&
-              ShowPlus == 1u << (SpecificationCharacters['+' - ' '] - 1) &&
-              GroupThousands == 1u << (SpecificationCharacters[',' - ' '] - 1) &&
-              AlignLeft == 1u << (SpecificationCharacters['-' - ' '] - 1) &&
-              PrecisionGiven == 1u << (SpecificationCharacters['.' - ' '] - 1) &&
-              SpecificationCharacters['*' - ' '] == StarValue && SpecificationCharacters['0' - ' '] == DigitRun);
+static_assert(ShowSpace == 1u << (ElementCharacters[' ' - ' '] - 1) &&
+              ShowPlus == 1u << (ElementCharacters['+' - ' '] - 1) &&
+              GroupThousands == 1u << (ElementCharacters[',' - ' '] - 1) &&
+              AlignLeft == 1u << (ElementCharacters['-' - ' '] - 1) &&
+              PrecisionGiven == 1u << (ElementCharacters['.' - ' '] - 1) &&
+              ElementCharacters['*' - ' '] == StarValue && ElementCharacters['0' - ' '] == DigitRun);
 
 // Conversion letters by kind: five numbers, three strings, two records, the
 // status, the character; any other character prints itself.
@@ -61,7 +61,7 @@ public:
 
 private:
   UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
-  UINT32 ParseSpecification();
+  UINT32 ParseElement();
   void NumberText();
   void ConvertElement(UINT32 Conversion);
   UINTN PadElement();
@@ -170,7 +170,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the character before the end when
 // the format ends inside the element, so that the main loop stops after it).
-UINT32 Engine::ParseSpecification() {
+UINT32 Engine::ParseElement() {
   const UINT8* Cursor = At;
   UINTN Options = Flags;
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
@@ -181,7 +181,7 @@ UINT32 Engine::ParseSpecification() {
   for (;;) {
     Cursor += Step;
     const UINT32 Character = ReadCharacter(Cursor, Step);
-    const UINTN Class = Character - ' ' < sizeof(SpecificationCharacters) ? SpecificationCharacters[Character - ' '] : 0;
+    const UINTN Class = Character - ' ' < sizeof(ElementCharacters) ? ElementCharacters[Character - ' '] : 0;
     bool Negative = false;
     if (Class == DigitRun) {
       // A run of digits is read one digit at a time; each digit sets the
@@ -439,7 +439,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
       TextStep = 1;
       Sign = 0;
       Number = false;
-      ConvertElement(Character == '%' ? ParseSpecification() : Character);
+      ConvertElement(Character == '%' ? ParseElement() : Character);
       At += Step;
       if (Character == '%') {
         After = PadElement();

@@ -45,24 +45,21 @@ uint32_t CallImage(const char* Routine, std::vector<uint32_t> Words, va_list Slo
 
 std::string Captured(int Count, char** Arguments, int& Status) {
   std::fflush(stdout);
-  char Path[] = "/tmp/qel-engine-XXXXXX";
-  const int File = mkstemp(Path);
+  // An anonymous temporary file: nothing to name or remove.
+  FILE* Capture = std::tmpfile();
   const int Saved = dup(1);
-  dup2(File, 1);
+  dup2(fileno(Capture), 1);
   Status = PrintBenchmarkMain(Count, Arguments);
   std::fflush(stdout);
   dup2(Saved, 1);
   close(Saved);
   std::string Text;
-  if (FILE* Read = std::fopen(Path, "r")) {
-    char Line[256];
-    while (std::fgets(Line, sizeof Line, Read) != nullptr) {
-      Text += Line;
-    }
-    std::fclose(Read);
+  std::rewind(Capture);
+  char Line[256];
+  while (std::fgets(Line, sizeof Line, Capture) != nullptr) {
+    Text += Line;
   }
-  close(File);
-  std::remove(Path);
+  std::fclose(Capture);
   return Text;
 }
 }  // namespace

@@ -119,7 +119,7 @@ public:
   }
 
   // One "%" element; the conversion character decides the slots.
-  void Specification(std::vector<UINT16>& Format, std::vector<UINT32>& Slots, bool Wide, bool Last) {
+  void AddElement(std::vector<UINT16>& Format, std::vector<UINT32>& Slots, bool Wide, bool Last) {
     Format.push_back('%');
     bool Long = false;
     std::vector<UINT32> Taken;
@@ -185,7 +185,7 @@ public:
     for (UINT32 Element = 0; Element < Elements; ++Element) {
       const bool Last = Element + 1 == Elements;
       if (OneIn(2)) {
-        Specification(Format, Slots, Wide, Last);
+        AddElement(Format, Slots, Wide, Last);
         continue;
       }
       const UINT32 Length = OneIn(10) ? 100 + Below(300) : 1 + Below(20);

@@ -142,7 +142,7 @@ TEST_F(FormatEngineTest, LineEnds_BecomeCarriageReturnLineFeed) {
   }
 }
 
-TEST_F(FormatEngineTest, FormatEndingInsideSpecification_StopsThere) {
+TEST_F(FormatEngineTest, FormatEndingInsideAnElement_StopsThere) {
   EXPECT_EQ(Print("ab%"), "ab");
   EXPECT_EQ(Print("ab%5"), "ab     ");
   EXPECT_EQ(Print("ab%-5"), "ab     ");

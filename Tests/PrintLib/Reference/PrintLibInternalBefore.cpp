@@ -91,7 +91,7 @@ void SetWidthOrPrecision(Element& Item, UINTN Value) {
 
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the last character for an early end).
-UINT16 ParseSpecification(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
+UINT16 ParseElement(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
   using namespace PrintFlags;
   for (;;) {
     Format.Advance();
@@ -337,7 +337,7 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
       continue;
     }
     if (Character == '%') {
-      const UINT16 Conversion = ParseSpecification(Item, Cursor, Arguments);
+      const UINT16 Conversion = ParseElement(Item, Cursor, Arguments);
       ConvertElement(Item, Conversion, Cursor, Arguments, ScratchText);
     } else {
       LiteralElement(Item, Character, Cursor);
