@@ -61,15 +61,7 @@ const CHAR8* CheckImageInPlace(UINT32 Address, UINT32 Size, LoadedImage& Image) 
     if (VirtualSize > Read32(Header + SectionRawSize)) {
       return "a section is larger in memory than in the file";
     }
-    if (Index < sizeof(Image.Sections) / sizeof(Image.Sections[0])) {
-      ImageSection& Section = Image.Sections[Image.SectionCount++];
-      for (UINT32 Character = 0; Character < 8; ++Character) {
-        Section.Name[Character] = static_cast<CHAR8>(Header[Character]);
-      }
-      Section.Name[8] = 0;
-      Section.Rva = Rva;
-      Section.Size = VirtualSize;
-    }
+    NoteSection(Image, Header);
   }
   Image.Entry = Address + EntryRva;
   return nullptr;

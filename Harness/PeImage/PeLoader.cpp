@@ -128,15 +128,7 @@ const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, U
     for (UINT32 Byte = 0; Byte < CopySize; ++Byte) {
       Target[Rva + Byte] = File[RawOffset + Byte];
     }
-    if (Index < sizeof(Image.Sections) / sizeof(Image.Sections[0])) {
-      ImageSection& Section = Image.Sections[Image.SectionCount++];
-      for (UINT32 Character = 0; Character < 8; ++Character) {
-        Section.Name[Character] = static_cast<CHAR8>(Header[Character]);
-      }
-      Section.Name[8] = 0;
-      Section.Rva = Rva;
-      Section.Size = VirtualSize;
-    }
+    NoteSection(Image, Header);
   }
 
   const UINT32 RelocationRva = Read32(Optional + OptDirectories + RelocationDirectory * 8);
@@ -163,6 +155,19 @@ const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, L
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size) {
   return Address >= Image.Address && Within(Address - Image.Address, Size, Image.Size);
+}
+
+void NoteSection(LoadedImage& Image, const UINT8* Header) {
+  if (Image.SectionCount == sizeof(Image.Sections) / sizeof(Image.Sections[0])) {
+    return;
+  }
+  ImageSection& Section = Image.Sections[Image.SectionCount++];
+  for (UINT32 Character = 0; Character < 8; ++Character) {
+    Section.Name[Character] = static_cast<CHAR8>(Header[Character]);
+  }
+  Section.Name[8] = 0;
+  Section.Rva = PeFormat::Read32(Header + PeFormat::SectionRva);
+  Section.Size = PeFormat::Read32(Header + PeFormat::SectionVirtualSize);
 }
 
 const CHAR8* SectionOf(const LoadedImage& Image, UINT32 Rva) {

@@ -33,5 +33,7 @@ const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, U
 const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image);
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size);
+// Keeps a section header's name and place in Image's table (the first eight).
+void NoteSection(LoadedImage& Image, const UINT8* Header);
 // The section holding Rva, or "headers" / "outside".
 const CHAR8* SectionOf(const LoadedImage& Image, UINT32 Rva);
