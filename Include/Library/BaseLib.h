@@ -13,6 +13,14 @@ UINT32 LoadUnaligned32(const VOID* Buffer);
 
 UINT64 DivU64x32Remainder(UINT64 Dividend, UINT32 Divisor, UINT32* Remainder);
 
+// High:Low / Divisor in one processor step, with its remainder; the caller
+// guarantees High < Divisor, so that the quotient fits 32 bits.
+inline UINT32 DivideStep(UINT32 High, UINT32 Low, UINT32 Divisor, UINT32& Remainder) {
+  UINT32 Quotient;
+  __asm__("divl %4" : "=a"(Quotient), "=d"(Remainder) : "a"(Low), "d"(High), "rm"(Divisor));
+  return Quotient;
+}
+
 inline constexpr UINT32 EflagsInterruptFlag = 0x200;  // EFLAGS bit 9
 
 UINT32 ReadFlagsRegister();

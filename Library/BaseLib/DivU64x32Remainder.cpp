@@ -5,13 +5,6 @@
 namespace {
 // Check sites: the line numbers are fixed report coordinates, not lines of this file.
 constexpr CheckSite DivisorNotZero = {"Library/BaseLib/DivU64x32Remainder.cpp", 47, "Divisor != 0"};
-
-// EDX:EAX / Divisor; the caller guarantees High < Divisor, so the quotient fits.
-inline UINT32 DivideStep(UINT32 High, UINT32 Low, UINT32 Divisor, UINT32& Remainder) {
-  UINT32 Quotient;
-  __asm__("divl %4" : "=a"(Quotient), "=d"(Remainder) : "a"(Low), "d"(High), "rm"(Divisor));
-  return Quotient;
-}
 }  // namespace
 
 UINT64 DivU64x32Remainder(UINT64 Dividend, UINT32 Divisor, UINT32* Remainder) {

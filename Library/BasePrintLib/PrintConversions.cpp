@@ -11,6 +11,16 @@ constexpr const CHAR8* GuidLayout = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02
 constexpr const CHAR8* TimeLayout = "%02d/%02d/%04d  %02d:%02d";
 constexpr const CHAR8* StatusLayout = "%08X";
 
+// The same layouts as byte programs: a byte below 0x80 is itself, any other
+// a field: the record's little-endian value of 1 << ((Code >> 4) & 3) bytes
+// at offset Code & 0xF, with two digits per byte at least. Byte reads, since
+// a record may sit at any alignment.
+constexpr UINT8 Field(UINTN Offset, UINTN SizeShift) { return static_cast<UINT8>(0x80 | SizeShift << 4 | Offset); }
+constexpr UINT8 GuidFields[] = {Field(0, 2), '-',         Field(4, 1),  '-',         Field(6, 1),
+                                '-',         Field(8, 0), Field(9, 0),  '-',         Field(10, 0),
+                                Field(11, 0), Field(12, 0), Field(13, 0), Field(14, 0), Field(15, 0)};
+constexpr UINT8 TimeFields[] = {Field(2, 0), '/', Field(3, 0), '/', Field(0, 1), ' ', ' ', Field(4, 0), ':', Field(5, 0)};
+
 // Without a limit a walk over a present text cannot report, so it is left
 // out; the size checks around such walks can never fail.
 void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
@@ -19,45 +29,39 @@ void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
     AsciiStrSize(Text);
   }
 }
+
+// Written backwards from the end of the scratch text, last field first,
+// since a decimal field may be wider than its least width.
+const CHAR8* FieldsText(const UINT8* Record, const UINT8* Program, UINTN Length, bool Hex, CHAR8* Scratch) {
+  CHAR8* At = Scratch + ScratchTextLength - 1;
+  *At = 0;
+  while (Length-- != 0) {
+    const UINT8 Code = Program[Length];
+    if (Code < 0x80) {
+      *--At = static_cast<CHAR8>(Code);
+      continue;
+    }
+    const UINTN Size = 1u << ((Code >> 4) & 3);
+    UINT32 Value = 0;
+    for (UINTN Index = Size; Index-- != 0;) {
+      Value = Value << 8 | Record[(Code & 0xF) + Index];
+    }
+    At = PutDigits(At, Value, Hex, 2 * Size);
+  }
+  return At;
+}
 }  // namespace
 
 const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
-  // The 32-bit and the two 16-bit fields are little-endian, so their digits
-  // come from their bytes high to low; the eight bytes after them print in order.
-  static constexpr UINT8 ByteOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  CHAR8* At = Scratch;
-  for (UINTN Index = 0; Index < 16; ++Index) {
-    if (Index == 4 || Index == 6 || Index == 8 || Index == 10) {
-      *At++ = '-';
-    }
-    At += 2;
-    PutDigits(At, Guid[ByteOrder[Index]], true, 2);
-  }
-  *At = 0;
-  WalkAsFormatted(GuidLayout, Scratch);
-  return Scratch;
+  const CHAR8* Text = FieldsText(Guid, GuidFields, sizeof(GuidFields), true, Scratch);
+  WalkAsFormatted(GuidLayout, Text);
+  return Text;
 }
 
 const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch) {
-  // Written backwards from the end, minute first, since a field may be wider
-  // than its least width; byte reads, since the record may sit at any alignment.
-  static constexpr UINT8 FieldOffset[] = {5, 4, 0, 3, 2};  // minute, hour, year, day, month
-  static constexpr CHAR8 Separator[] = ": //";
-  CHAR8* At = Scratch + ScratchTextLength - 1;
-  *At = 0;
-  for (UINTN Field = 0; Field < sizeof(FieldOffset); ++Field) {
-    const UINT8* Bytes = Time + FieldOffset[Field];
-    const bool Year = Field == 2;
-    At = PutDigits(At, Year ? Bytes[0] | (Bytes[1] << 8) : Bytes[0], false, Year ? 4 : 2);
-    if (Field == 1) {
-      *--At = ' ';
-    }
-    if (Field < 4) {
-      *--At = Separator[Field];
-    }
-  }
-  WalkAsFormatted(TimeLayout, At);
-  return At;
+  const CHAR8* Text = FieldsText(Time, TimeFields, sizeof(TimeFields), false, Scratch);
+  WalkAsFormatted(TimeLayout, Text);
+  return Text;
 }
 
 const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
@@ -69,8 +73,9 @@ const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
   } else if (Status < StatusWarningCount) {
     return StatusName(Status);
   }
-  Scratch[8] = 0;
-  PutDigits(Scratch + 8, Status, true, 8);
-  WalkAsFormatted(StatusLayout, Scratch);
-  return Scratch;
+  CHAR8* const Last = Scratch + ScratchTextLength - 1;
+  *Last = 0;
+  const CHAR8* Text = PutDigits(Last, Status, true, 8);
+  WalkAsFormatted(StatusLayout, Text);
+  return Text;
 }

@@ -267,40 +267,42 @@ UINT32 Engine::ParseElement() {
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
   if ((Low | High) != 0 || Precision != 0) {
-    // A group counter that starts at 4 never reaches 3: no separators.
-    UINTN Grouped = Group ? 0 : 4;
-    UINT64 Value = (static_cast<UINT64>(High) << 32) | Low;
+    // Above 32 bits the value goes in pieces of eight hexadecimal or nine
+    // decimal digits; a piece below the most significant one keeps its zeros.
     for (;;) {
-      // Above 32 bits the value goes in pieces of seven hexadecimal or nine
-      // decimal digits; a piece below the most significant one keeps its zeros.
-      UINT32 Piece = static_cast<UINT32>(Value);
+      UINT32 Piece = Low;
       UINTN Least = 1;
-      const bool Final = (Value >> 32) == 0;
-      if (!Final) {
-        UINT32 Remainder;
-        Value = DivU64x32Remainder(Value, Hex ? 0x10000000 : 1000000000, &Remainder);
-        Piece = Remainder;
-        Least = Hex ? 7 : 9;
+      if (High != 0) {
+        if (Hex) {
+          Least = 8;
+          Low = High;
+          High = 0;
+        } else {
+          Least = 9;
+          UINT32 Carry;
+          High = DivideStep(0, High, 1000000000, Carry);
+          Low = DivideStep(Carry, Low, 1000000000, Piece);
+        }
       }
-      UINTN Written = 0;
-      if (Hex) {
-        do {
-          *--Digit = HexDigits[Piece & 0xF];
-          Piece >>= 4;
-        } while (++Written < Least || Piece != 0);
-      } else {
-        do {
-          if (Grouped == 3) {
-            *--Digit = ',';
-            Grouped = 0;
-          }
-          ++Grouped;
-          *--Digit = static_cast<CHAR8>('0' + Piece % 10);
-          Piece /= 10;
-        } while (++Written < Least || Piece != 0);
-      }
-      if (Final) {
+      Digit = PutDigits(Digit, Piece, Hex, Least);
+      if (Least == 1) {
         break;
+      }
+    }
+    if (Group) {
+      // A "," before every group of three digits but the first, moved
+      // forwards in place: the text grows towards its start.
+      const UINTN Digits = static_cast<UINTN>(Last - Digit);
+      const UINTN Separators = (Digits - 1) / 3;
+      UINTN InGroup = Digits - 3 * Separators;  // digits before the first ","
+      const CHAR8* From = Digit;
+      Digit -= Separators;
+      for (CHAR8* To = Digit; From != Last;) {
+        if (InGroup-- == 0) {
+          *To++ = ',';
+          InGroup = 2;
+        }
+        *To++ = *From++;
       }
     }
   }
@@ -457,7 +459,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
 }
 }  // namespace
 
-CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits) {
+[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits) {
   UINTN Written = 0;
   do {
     *--Last = HexDigits[Hex ? Value & 0xF : Value % 10];
