@@ -1,5 +1,5 @@
-// The texts the engine makes for "%g", "%t" and "%r": fixed layouts of
-// digits, written straight into the scratch text.
+// The texts the engine makes for "%g", "%t" and "%r": a status name, or a
+// fixed layout of digits written straight into the scratch text.
 #include "Library/BaseLib.h"
 #include "PrintLibInternal.h"
 
@@ -20,6 +20,7 @@ constexpr UINT8 GuidFields[] = {Field(0, 2), '-',         Field(4, 1),  '-',    
                                 '-',         Field(8, 0), Field(9, 0),  '-',         Field(10, 0),
                                 Field(11, 0), Field(12, 0), Field(13, 0), Field(14, 0), Field(15, 0)};
 constexpr UINT8 TimeFields[] = {Field(2, 0), '/', Field(3, 0), '/', Field(0, 1), ' ', ' ', Field(4, 0), ':', Field(5, 0)};
+constexpr UINT8 StatusFields[] = {Field(0, 2)};
 
 // Without a limit a walk over a present text cannot report, so it is left
 // out; the size checks around such walks can never fail.
@@ -30,9 +31,39 @@ void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
   }
 }
 
-// Written backwards from the end of the scratch text, last field first,
-// since a decimal field may be wider than its least width.
-const CHAR8* FieldsText(const UINT8* Record, const UINT8* Program, UINTN Length, bool Hex, CHAR8* Scratch) {
+}  // namespace
+
+const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
+  const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
+  const UINT8* Program = GuidFields;
+  UINTN Length = sizeof(GuidFields);
+  const CHAR8* Layout = GuidLayout;
+  if (Conversion == 'r') {
+    if (EFI_ERROR(Value)) {
+      const UINTN Number = Value & ~MAX_BIT;
+      if (Number >= 1 && Number <= StatusErrorCount) {
+        return StatusName(StatusWarningCount - 1 + Number);
+      }
+    } else if (Value < StatusWarningCount) {
+      return StatusName(Value);
+    }
+    // Any other status prints its 32-bit pattern.
+    Record = reinterpret_cast<const UINT8*>(&Value);
+    Program = StatusFields;
+    Length = sizeof(StatusFields);
+    Layout = StatusLayout;
+  } else if (Conversion == 't') {
+    if (Record == nullptr) {
+      return "<null time>";
+    }
+    Program = TimeFields;
+    Length = sizeof(TimeFields);
+    Layout = TimeLayout;
+  } else if (Record == nullptr) {
+    return "<null guid>";
+  }
+  // Written backwards from the end of the scratch text, last field first,
+  // since a decimal field may be wider than its least width.
   CHAR8* At = Scratch + ScratchTextLength - 1;
   *At = 0;
   while (Length-- != 0) {
@@ -42,40 +73,12 @@ const CHAR8* FieldsText(const UINT8* Record, const UINT8* Program, UINTN Length,
       continue;
     }
     const UINTN Size = 1u << ((Code >> 4) & 3);
-    UINT32 Value = 0;
+    UINT32 Field = 0;
     for (UINTN Index = Size; Index-- != 0;) {
-      Value = Value << 8 | Record[(Code & 0xF) + Index];
+      Field = Field << 8 | Record[(Code & 0xF) + Index];
     }
-    At = PutDigits(At, Value, Hex, 2 * Size);
+    At = PutDigits(At, Field, Conversion != 't', 2 * Size);
   }
+  WalkAsFormatted(Layout, At);
   return At;
-}
-}  // namespace
-
-const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch) {
-  const CHAR8* Text = FieldsText(Guid, GuidFields, sizeof(GuidFields), true, Scratch);
-  WalkAsFormatted(GuidLayout, Text);
-  return Text;
-}
-
-const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch) {
-  const CHAR8* Text = FieldsText(Time, TimeFields, sizeof(TimeFields), false, Scratch);
-  WalkAsFormatted(TimeLayout, Text);
-  return Text;
-}
-
-const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch) {
-  if (EFI_ERROR(Status)) {
-    const UINTN Number = Status & ~MAX_BIT;
-    if (Number >= 1 && Number <= StatusErrorCount) {
-      return StatusName(StatusWarningCount - 1 + Number);
-    }
-  } else if (Status < StatusWarningCount) {
-    return StatusName(Status);
-  }
-  CHAR8* const Last = Scratch + ScratchTextLength - 1;
-  *Last = 0;
-  const CHAR8* Text = PutDigits(Last, Status, true, 8);
-  WalkAsFormatted(StatusLayout, Text);
-  return Text;
 }

@@ -37,7 +37,7 @@ static_assert(ShowSpace == 1u << (ElementCharacters[' ' - ' '] - 1) &&
 // Conversion letters by kind: five numbers, three strings, two records, the
 // status, the character; any other character prints itself.
 constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
-enum ConversionKind : UINTN { FirstString = 5, Guid = 8, Time = 9, Status = 10, Character = 11 };
+enum ConversionKind : UINTN { FirstString = 5, FirstRecord = 8, Character = 11 };
 // The option bits each number conversion clears and sets.
 constexpr UINT8 NumberClears[FirstString] = {0, ShowPlus, 0, 0, ShowPlus | ShowSpace | Value64};
 constexpr UINT16 NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
@@ -352,7 +352,7 @@ void Engine::ConvertElement(UINT32 Conversion) {
     // Every other conversion takes one slot: a pointer, a status or a character.
     const UINT32 Value = Arguments.Take32();
     const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
-    if (Kind < Guid) {
+    if (Kind < FirstRecord) {
       Text = Record;
       TextStep = Kind == FirstString ? 1 : 2;
       if ((Flags & PrecisionGiven) == 0) {
@@ -363,12 +363,8 @@ void Engine::ConvertElement(UINT32 Conversion) {
       }
       TextStep = 1;
       Chosen = "<null string>";
-    } else if (Kind == Guid) {
-      Chosen = Record != nullptr ? GuidText(Record, Scratch) : "<null guid>";
-    } else if (Kind == Time) {
-      Chosen = Record != nullptr ? TimeText(Record, Scratch) : "<null time>";
-    } else if (Kind == Status) {
-      Chosen = StatusText(Value, Scratch);
+    } else if (Kind < Character) {
+      Chosen = RecordText(Conversion, Value, Scratch);
     } else {
       Conversion = Value;
     }

@@ -41,8 +41,7 @@ CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits);
 // The name in row Row of StatusTextTable.
 const CHAR8* StatusName(UINTN Row);
 
-// The byte texts of "%g", "%t" and the "%r" fallback, made in Scratch
-// (ScratchTextLength characters); each returns the text.
-const CHAR8* GuidText(const UINT8* Guid, CHAR8* Scratch);
-const CHAR8* TimeText(const UINT8* Time, CHAR8* Scratch);
-const CHAR8* StatusText(EFI_STATUS Status, CHAR8* Scratch);
+// The byte text of "%g", "%t" or "%r" (Conversion) for its argument: a
+// placeholder for a null record, a status name, or digits made in Scratch
+// (ScratchTextLength characters).
+const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch);
