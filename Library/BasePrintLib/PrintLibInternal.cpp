@@ -327,6 +327,8 @@ UINT32 Engine::ParseElement() {
 // texts are CHAR16 texts in the scratch text.
 void Engine::ConvertElement(UINT32 Conversion) {
   const CHAR8* Chosen = nullptr;  // none: a one-character text
+  // Strings and line ends print whole unless a precision limits them.
+  bool Whole = true;
   if (Conversion == '\n' || Conversion == '\r') {
     // Serial terminals need both line-end characters; either order in the
     // format, or a line feed alone, becomes one "\r\n".
@@ -336,37 +338,32 @@ void Engine::ConvertElement(UINT32 Conversion) {
     } else if (Conversion == '\r') {
       Chosen = "\r";
     }
-    Text = Bytes(Chosen);
-    return;
-  }
-  UINTN Kind = 0;
-  while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
-    ++Kind;
-  }
-  if (Kind < FirstString) {
-    Flags = (Flags & ~static_cast<UINTN>(NumberClears[Kind])) | NumberSets[Kind];
-    NumberText();
-    return;
-  }
-  if (Kind <= Character) {
-    // Every other conversion takes one slot: a pointer, a status or a character.
-    const UINT32 Value = Arguments.Take32();
-    const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
-    if (Kind < FirstRecord) {
-      Text = Record;
-      TextStep = Kind == FirstString ? 1 : 2;
-      if ((Flags & PrecisionGiven) == 0) {
-        Precision = 0;
+  } else {
+    UINTN Kind = 0;
+    while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
+      ++Kind;
+    }
+    if (Kind < FirstString) {
+      Flags = (Flags & ~static_cast<UINTN>(NumberClears[Kind])) | NumberSets[Kind];
+      NumberText();
+      return;
+    }
+    Whole = Kind < FirstRecord;
+    if (Kind <= Character) {
+      // Every other conversion takes one slot: a pointer, a status or a character.
+      const UINT32 Value = Arguments.Take32();
+      if (Whole) {
+        Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Value));
+        if (Chosen == nullptr) {
+          Chosen = "<null string>";
+        } else if (Kind != FirstString) {
+          TextStep = 2;
+        }
+      } else if (Kind < Character) {
+        Chosen = RecordText(Conversion, Value, Scratch);
+      } else {
+        Conversion = Value;
       }
-      if (Record != nullptr) {
-        return;
-      }
-      TextStep = 1;
-      Chosen = "<null string>";
-    } else if (Kind < Character) {
-      Chosen = RecordText(Conversion, Value, Scratch);
-    } else {
-      Conversion = Value;
     }
   }
   if (Chosen == nullptr) {
@@ -378,6 +375,9 @@ void Engine::ConvertElement(UINT32 Conversion) {
     Scratch[3] = 0;
     Chosen = Scratch;
     TextStep = 2;
+  }
+  if (Whole && (Flags & PrecisionGiven) == 0) {
+    Precision = 0;
   }
   Text = Bytes(Chosen);
 }
@@ -437,11 +437,11 @@ UINT8* Engine::Write(UINTN CallerFlags) {
       TextStep = 1;
       Sign = 0;
       Number = false;
+      // A line end outside "%" is its own conversion character; with no
+      // width or precision its padding is none.
       ConvertElement(Character == '%' ? ParseElement() : Character);
       At += Step;
-      if (Character == '%') {
-        After = PadElement();
-      }
+      After = PadElement();
     }
     const UINTN Copied = Copy(Text, TextStep, Limit, Run);
     if (Run) {
@@ -602,7 +602,8 @@ UINTN AsciiFormatList(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, va_l
 UINTN AsciiFormat(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, ...) {
   va_list Arguments;
   va_start(Arguments, Format);
-  const UINTN Length = AsciiFormatList(Buffer, BufferSize, Format, Arguments);
+  const UINTN Length =
+      FormatEngine(Buffer, BufferSize, 0, Format, reinterpret_cast<const UINT32*>(Arguments), nullptr);
   va_end(Arguments);
   return Length;
 }
