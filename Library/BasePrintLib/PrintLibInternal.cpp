@@ -1,6 +1,7 @@
 // The format engine: the main loop over format elements, parsing, the
 // conversions, measuring, padding and bounded writing, and the front ends.
 #include "PrintLibInternal.h"
+#include "RecordTexts.h"
 
 #include "Library/BaseLib.h"
 
@@ -234,7 +235,7 @@ UINT32 Engine::ParseElement() {
 
 // Numbers: the digits are written backwards from the end of the scratch
 // text, so that they read forwards.
-[[gnu::noinline]] void Engine::NumberText() {
+[[gnu::always_inline]] inline void Engine::NumberText() {
   UINT32 Low = Arguments.Take32();
   UINT32 High = (Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
   if ((Flags & ShowSpace) != 0) {
@@ -267,28 +268,7 @@ UINT32 Engine::ParseElement() {
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
   if ((Low | High) != 0 || Precision != 0) {
-    // Above 32 bits the value goes in pieces of eight hexadecimal or nine
-    // decimal digits; a piece below the most significant one keeps its zeros.
-    for (;;) {
-      UINT32 Piece = Low;
-      UINTN Least = 1;
-      if (High != 0) {
-        if (Hex) {
-          Least = 8;
-          Low = High;
-          High = 0;
-        } else {
-          Least = 9;
-          UINT32 Carry;
-          High = DivideStep(0, High, 1000000000, Carry);
-          Low = DivideStep(Carry, Low, 1000000000, Piece);
-        }
-      }
-      Digit = PutDigits(Digit, Piece, Hex, Least);
-      if (Least == 1) {
-        break;
-      }
-    }
+    Digit = PutDigits(Digit, Low, High, Hex, 1);
     if (Group) {
       // A "," before every group of three digits but the first, moved
       // forwards in place: the text grows towards its start.
@@ -360,7 +340,7 @@ void Engine::ConvertElement(UINT32 Conversion) {
           TextStep = 2;
         }
       } else if (Kind < Character) {
-        Chosen = RecordText(Conversion, Value, Scratch);
+        Chosen = RecordTexts::RecordText(Conversion, Value, Scratch);
       } else {
         Conversion = Value;
       }
@@ -422,7 +402,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
       break;
     }
     // Plain characters are elements of one character each, with nothing to
-    // pad: a run of them is taken at once. So is a line end outside "%".
+    // pad: a run of them is taken at once.
     const bool Run = !StartsElement(Character);
     TextStep = Step;
     Limit = MaxCount;
@@ -455,12 +435,32 @@ UINT8* Engine::Write(UINTN CallerFlags) {
 }
 }  // namespace
 
-[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits) {
-  UINTN Written = 0;
+[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least) {
+  // Above 32 bits the value goes in pieces of eight hexadecimal or nine
+  // decimal digits; a piece below the most significant one keeps its zeros.
+  bool More;
   do {
-    *--Last = HexDigits[Hex ? Value & 0xF : Value % 10];
-    Value = Hex ? Value >> 4 : Value / 10;
-  } while (++Written < Digits || Value != 0);
+    UINT32 Piece = Low;
+    More = High != 0;
+    if (More) {
+      if (Hex) {
+        Least = 8;
+        Low = High;
+        High = 0;
+      } else {
+        Least = 9;
+        UINT32 Carry;
+        High = DivideStep(0, High, 1000000000, Carry);
+        Low = DivideStep(Carry, Low, 1000000000, Piece);
+      }
+    }
+    CHAR8* const Stop = Last - Least;
+    do {
+      *--Last = HexDigits[Hex ? Piece & 0xF : Piece % 10];
+      Piece = Hex ? Piece >> 4 : Piece / 10;
+    } while (Last > Stop || Piece != 0);
+    Least = 1;
+  } while (More);
   return Last;
 }
 

@@ -33,15 +33,10 @@ private:
   const UINT32* Next;
 };
 
-// Writes the digits of Value backwards so that they end before Last, at
-// least Digits of them, hexadecimal or decimal. Returns the first (most
-// significant) one.
-CHAR8* PutDigits(CHAR8* Last, UINT32 Value, bool Hex, UINTN Digits);
+// Writes the digits of the value High:Low backwards so that they end before
+// Last, at least Least of them, hexadecimal or decimal. Returns the first
+// (most significant) one.
+CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least);
 
 // The name in row Row of StatusTextTable.
 const CHAR8* StatusName(UINTN Row);
-
-// The byte text of "%g", "%t" or "%r" (Conversion) for its argument: a
-// placeholder for a null record, a status name, or digits made in Scratch
-// (ScratchTextLength characters).
-const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch);

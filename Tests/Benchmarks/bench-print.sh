@@ -126,7 +126,7 @@ flags=(--target=i686-unknown-elf -std=c++20 -Os -ffreestanding -fno-builtin -nos
   -fno-threadsafe-statics -fno-stack-protector -mno-stack-arg-probe -mno-sse -mno-mmx -mno-80387
   -fno-unwind-tables -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
   -IInclude -IVariants/Default -IPlatform/X86/Include)
-units=(Library/BasePrintLib/PrintLibInternal Library/BasePrintLib/PrintConversions Library/BasePrintLib/StatusTexts
+units=(Library/BasePrintLib/PrintLibInternal Library/BasePrintLib/StatusTexts
   Library/BaseLib/String Library/BaseLib/Unaligned Library/BaseLib/DivU64x32Remainder Library/BaseLib/CompilerSupport)
 mkdir -p "$work/stack" "$work/asbuilt"
 for unit in "${units[@]}"; do
@@ -149,11 +149,11 @@ strings_of() {  # object -> bytes of its merged-string sections that the link ke
     s && /Size:/ { total += $2; s = 0 } END { print total + 0 }'
 }
 python3 Tools/map-sizes.py "$work/probe.map" | awk -F'\t' -v status_strings="$(strings_of "$work/StatusTexts.o")" \
-    -v engine_strings=$(( $(strings_of "$work/PrintLibInternal.o") + $(strings_of "$work/PrintConversions.o") )) '
+    -v engine_strings="$(strings_of "$work/PrintLibInternal.o")" '
   $1 == "<internal>" { merged += $2 + $3; next }
   # The status lookup is engine code; only the names and their table are apart.
   $1 ~ /StatusTexts/ { engine += $2; status += $3; next }
-  $1 ~ /PrintLibInternal|PrintConversions/ { engine += $2 + $3; next }
+  $1 ~ /PrintLibInternal/ { engine += $2 + $3; next }
   { helpers += $2 + $3 }
   END {
     helper_strings = merged - status_strings - engine_strings

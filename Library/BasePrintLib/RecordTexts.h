@@ -1,9 +1,12 @@
 // The texts the engine makes for "%g", "%t" and "%r": a status name, or a
-// fixed layout of digits written straight into the scratch text.
+// fixed layout of digits written straight into the scratch text. Included by
+// the engine alone, which takes it inline.
+#pragma once
+
 #include "Library/BaseLib.h"
 #include "PrintLibInternal.h"
 
-namespace {
+namespace RecordTexts {
 // The layouts as formats: the texts below print exactly what these would.
 // Builds with a narrow length limit walk them, as a call of the engine on
 // them would, so that such builds report the same.
@@ -31,9 +34,10 @@ void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
   }
 }
 
-}  // namespace
-
-const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
+// The byte text of "%g", "%t" or "%r" (Conversion) for its argument: a
+// placeholder for a null record, a status name, or digits made in Scratch
+// (ScratchTextLength characters).
+inline const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
   const UINT8* Record = reinterpret_cast<const UINT8*>(static_cast<UINTN>(Value));
   const UINT8* Program = GuidFields;
   UINTN Length = sizeof(GuidFields);
@@ -77,8 +81,9 @@ const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
     for (UINTN Index = Size; Index-- != 0;) {
       Field = Field << 8 | Record[(Code & 0xF) + Index];
     }
-    At = PutDigits(At, Field, Conversion != 't', 2 * Size);
+    At = PutDigits(At, Field, 0, Conversion != 't', 2 * Size);
   }
   WalkAsFormatted(Layout, At);
   return At;
 }
+}  // namespace RecordTexts
