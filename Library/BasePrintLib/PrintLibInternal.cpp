@@ -236,34 +236,29 @@ UINT32 Engine::ParseElement() {
 // Numbers: the digits are written backwards from the end of the scratch
 // text, so that they read forwards.
 [[gnu::always_inline]] inline void Engine::NumberText() {
+  // A 32-bit value is sign-extended, except for "x", "X", "p" and "u":
+  // those print the unsigned pattern it was passed as.
   UINT32 Low = Arguments.Take32();
-  UINT32 High = (Flags & Value64) != 0 ? Arguments.Take32() : static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
-  if ((Flags & ShowSpace) != 0) {
-    Sign = ' ';
+  UINT32 High = 0;
+  if ((Flags & Value64) != 0) {
+    High = Arguments.Take32();
+  } else if ((Flags & (Base16 | TreatUnsigned)) == 0) {
+    High = static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
   }
-  if ((Flags & ShowPlus) != 0) {
-    Sign = '+';
+  // "+" wins over " "; "-" over both.
+  static constexpr CHAR8 Signs[4] = {0, '+', ' ', '+'};
+  Sign = Signs[(Flags >> 1) & 3];
+  static_assert(ShowPlus == 2 && ShowSpace == 4);
+  if ((Flags & (Base16 | TreatUnsigned)) == 0 && static_cast<INT32>(High) < 0) {
+    Sign = '-';
+    High = 0 - High - (Low != 0 ? 1 : 0);
+    Low = 0 - Low;
   }
   const bool Hex = (Flags & Base16) != 0;
-  bool Group = false;
-  if (Hex) {
-    // A 32-bit value prints as the unsigned pattern it was passed as.
-    if ((Flags & Value64) == 0) {
-      High = 0;
-    }
-  } else {
-    if ((Flags & GroupThousands) != 0) {
-      Group = true;
-      Precision = 1;
-      Flags &= ~ZeroFill;
-    }
-    if (static_cast<INT32>(High) < 0 && (Flags & TreatUnsigned) == 0) {
-      Sign = '-';
-      High = 0 - High - (Low != 0 ? 1 : 0);
-      Low = 0 - Low;
-    } else if ((Flags & TreatUnsigned) != 0 && (Flags & Value64) == 0) {
-      High = 0;
-    }
+  const bool Group = !Hex && (Flags & GroupThousands) != 0;
+  if (Group) {
+    Precision = 1;
+    Flags &= ~ZeroFill;
   }
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
@@ -348,11 +343,9 @@ void Engine::ConvertElement(UINT32 Conversion) {
   }
   if (Chosen == nullptr) {
     // "%c", "%%", an unknown character, or the end of the format (an empty
-    // text): one CHAR16 character and its terminator.
-    Scratch[0] = static_cast<CHAR8>(Conversion);
-    Scratch[1] = static_cast<CHAR8>(Conversion >> 8);
-    Scratch[2] = 0;
-    Scratch[3] = 0;
+    // text): one CHAR16 character and its terminator, in little-endian order.
+    const UINT32 Single = Conversion & 0xFFFF;
+    __builtin_memcpy(Scratch, &Single, sizeof(Single));
     Chosen = Scratch;
     TextStep = 2;
   }
