@@ -70,13 +70,6 @@ private:
   UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
   UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
 
-  void Store(UINT32 Character) {
-    *Position++ = static_cast<UINT8>(Character);
-    if (Wide) {
-      *Position++ = static_cast<UINT8>(Character >> 8);
-    }
-  }
-
   const UINT8* At;
   UINTN Step;
   ArgSlots Arguments;
@@ -148,6 +141,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 // characters walked; nothing past Most is read (a text may end there without
 // a terminator), and nothing past the bound when storing.
 [[gnu::noinline]] UINTN Engine::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
+  UINT8* Out = Position;  // a local, as in Fill
   UINTN Index = 0;
   for (; Index < Most; ++Index, From += FromStep) {
     const UINT32 Character = ReadCharacter(From, FromStep);
@@ -155,14 +149,18 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
       break;
     }
     if (Write) {
-      if (Position < End) {
-        Store(Character);
+      if (Out < End) {
+        *Out++ = static_cast<UINT8>(Character);
+        if (Wide) {
+          *Out++ = static_cast<UINT8>(Character >> 8);
+        }
       } else if (Storing) {
         break;
       }
     }
   }
   if (Write) {
+    Position = Out;
     AddToCount(Index);
   }
   return Index;
