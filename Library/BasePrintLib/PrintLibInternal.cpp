@@ -1,6 +1,7 @@
 // The format engine: the main loop over format elements, parsing, the
 // conversions, measuring, padding and bounded writing, and the front ends.
 #include "PrintLibInternal.h"
+#include "DigitText.h"
 #include "RecordTexts.h"
 
 #include "Library/BaseLib.h"
@@ -425,35 +426,6 @@ UINT8* Engine::Write(UINTN CallerFlags) {
   return Position;
 }
 }  // namespace
-
-[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least) {
-  // Above 32 bits the value goes in pieces of eight hexadecimal or nine
-  // decimal digits; a piece below the most significant one keeps its zeros.
-  bool More;
-  do {
-    UINT32 Piece = Low;
-    More = High != 0;
-    if (More) {
-      if (Hex) {
-        Least = 8;
-        Low = High;
-        High = 0;
-      } else {
-        Least = 9;
-        UINT32 Carry;
-        High = DivideStep(0, High, 1000000000, Carry);
-        Low = DivideStep(Carry, Low, 1000000000, Piece);
-      }
-    }
-    CHAR8* const Stop = Last - Least;
-    do {
-      *--Last = HexDigits[Hex ? Piece & 0xF : Piece % 10];
-      Piece = Hex ? Piece >> 4 : Piece / 10;
-    } while (Last > Stop || Piece != 0);
-    Least = 1;
-  } while (More);
-  return Last;
-}
 
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
   for (INTN Written = 0; Written < Count && Position < End; ++Written) {

@@ -33,10 +33,5 @@ private:
   const UINT32* Next;
 };
 
-// Writes the digits of the value High:Low backwards so that they end before
-// Last, at least Least of them, hexadecimal or decimal. Returns the first
-// (most significant) one.
-CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least);
-
 // The name in row Row of StatusTextTable.
 const CHAR8* StatusName(UINTN Row);

@@ -3,6 +3,7 @@
 // the engine alone, which takes it inline.
 #pragma once
 
+#include "DigitText.h"
 #include "Library/BaseLib.h"
 #include "PrintLibInternal.h"
 
