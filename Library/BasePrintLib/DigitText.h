@@ -7,9 +7,10 @@
 
 namespace {
 // Writes the digits of the value High:Low backwards so that they end before
-// Last, at least Least of them, hexadecimal or decimal. Returns the first
-// (most significant) one.
-[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least) {
+// Last, at least Least of them, hexadecimal or decimal, with Group a ","
+// between groups of three. Returns the first (most significant) character.
+[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, bool Group, UINTN Least) {
+  UINTN InGroup = 0;
   // Above 32 bits the value goes in pieces of eight hexadecimal or nine
   // decimal digits; a piece below the most significant one keeps its zeros.
   bool More;
@@ -28,8 +29,14 @@ namespace {
         Low = DivideStep(Carry, Low, 1000000000, Piece);
       }
     }
-    CHAR8* const Stop = Last - Least;
+    CHAR8* Stop = Last - Least;
     do {
+      if (Group && InGroup == 3) {
+        *--Last = ',';
+        --Stop;
+        InGroup = 0;
+      }
+      ++InGroup;
       *--Last = HexDigits[Hex ? Piece & 0xF : Piece % 10];
       Piece = Hex ? Piece >> 4 : Piece / 10;
     } while (Last > Stop || Piece != 0);

@@ -262,23 +262,7 @@ UINT32 Engine::ParseElement() {
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
   if ((Low | High) != 0 || Precision != 0) {
-    Digit = PutDigits(Digit, Low, High, Hex, 1);
-    if (Group) {
-      // A "," before every group of three digits but the first, moved
-      // forwards in place: the text grows towards its start.
-      const UINTN Digits = static_cast<UINTN>(Last - Digit);
-      const UINTN Separators = (Digits - 1) / 3;
-      UINTN InGroup = Digits - 3 * Separators;  // digits before the first ","
-      const CHAR8* From = Digit;
-      Digit -= Separators;
-      for (CHAR8* To = Digit; From != Last;) {
-        if (InGroup-- == 0) {
-          *To++ = ',';
-          InGroup = 2;
-        }
-        *To++ = *From++;
-      }
-    }
+    Digit = PutDigits(Digit, Low, High, Hex, Group, 1);
   }
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
