@@ -14,7 +14,8 @@ constexpr UINTN MaxCount = 0xFFFFFFFF;
 // The characters that start an element of more than one character; all others
 // are copied as they are.
 constexpr bool StartsElement(UINT32 Character) {
-  return Character <= '%' && (Character == '%' || Character == '\n' || Character == '\r' || Character == 0);
+  constexpr UINT32 Controls = 1u << 0 | 1u << '\n' | 1u << '\r';
+  return Character == '%' || (Character <= '\r' && ((Controls >> Character) & 1) != 0);
 }
 
 // A format or text character; 16-bit ones are read a byte at a time because
