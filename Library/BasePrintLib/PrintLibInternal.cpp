@@ -47,58 +47,38 @@ constexpr UINT16 NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | Z
 
 const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
 
-// One call of the engine: the format cursor, the argument slots, the bounded
-// writer, and the element in hand with the text it writes after its padding.
-// The writer counts every character and stores those that fit below End,
-// which leaves one character for the terminator (End lies a whole number of
-// characters after the start, so a character that starts below it fits).
-// Measuring is writing with no room; storing stops at the bound.
-class Engine {
+// The bounded writer of one call. It counts every character and stores those
+// that fit below End, which leaves one character for the terminator (End lies
+// a whole number of characters after the start, so a character that starts
+// below it fits). Measuring is writing with no room; storing stops at the
+// bound. Kept apart from the element state so that only the writer is in
+// memory across its calls, and the element state can stay in registers.
+class Output {
 public:
-  Engine(const UINT8* Format, UINTN Step, const UINT32* Slots, UINT8* Start, UINT8* End, bool Wide, bool Storing)
-      : At(Format), Step(Step), Arguments(Slots), Position(Start), End(End), Wide(Wide), Storing(Storing) {}
+  Output(UINT8* Start, UINT8* End, bool Wide, bool Storing)
+      : Position(Start), End(End), Wide(Wide), Storing(Storing) {}
 
-  // Runs the format; returns where the output stops.
-  UINT8* Write(UINTN CallerFlags);
-  UINTN Measured() const { return Counted; }
-
-private:
-  UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
-  UINT32 ParseElement();
-  void NumberText();
-  void ConvertElement(UINT32 Conversion);
-  UINTN PadElement();
   void Fill(UINTN Times, UINT32 Character);
   UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
   UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
+  bool Full() const { return Storing && Position >= End; }
 
-  const UINT8* At;
-  UINTN Step;
-  ArgSlots Arguments;
   UINT8* Position;
-  UINT8* End;
-  bool Wide;
-  bool Storing;
   UINTN Counted = 0;  // saturates at MaxCount
+
+private:
   void AddToCount(UINTN Characters) {
     Counted = Counted + Characters < Characters ? MaxCount : Counted + Characters;
   }
 
-  UINTN Flags;
-  UINTN Width;
-  UINTN Precision;
-  const UINT8* Text;
-  UINTN TextStep;   // 2 for CHAR16 text
-  UINTN Count;      // characters, sign included
-  UINTN Limit;      // characters of Text to write at most
-  UINT32 Sign;      // 0, ' ', '+' or '-'
-  bool Number;      // padded with zeros after the sign instead of blanks
-  CHAR8 Scratch[ScratchTextLength];
+  UINT8* End;
+  bool Wide;
+  bool Storing;
 };
 
 // Counts Times characters and stores as many as fit, so that a huge count
 // costs nothing when measuring and at most the buffer when storing.
-[[gnu::noinline]] void Engine::Fill(UINTN Times, UINT32 Character) {
+[[gnu::noinline]] void Output::Fill(UINTN Times, UINT32 Character) {
   AddToCount(Times);
   // The position is kept in a local: a store through a byte pointer could
   // alias the member, and would make the compiler reload it every time.
@@ -114,7 +94,7 @@ private:
 
 // Stores a text as Walk does; byte text into byte output, the common case,
 // is a plain bounded copy.
-UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
+UINTN Output::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   if (!Storing || FromStep != 1 || Wide) {
     return Walk(From, FromStep, Most, Run, true);
   }
@@ -142,7 +122,7 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 // Write it counts and stores them, storing as many as fit. Returns the
 // characters walked; nothing past Most is read (a text may end there without
 // a terminator), and nothing past the bound when storing.
-[[gnu::noinline]] UINTN Engine::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
+[[gnu::noinline]] UINTN Output::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
   UINT8* Out = Position;  // a local, as in Fill
   UINTN Index = 0;
   for (; Index < Most; ++Index, From += FromStep) {
@@ -167,6 +147,41 @@ UINTN Engine::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   }
   return Index;
 }
+
+// One call of the engine: the format cursor, the argument slots, the writer,
+// and the element in hand with the text it writes after its padding.
+class Engine {
+public:
+  Engine(const UINT8* Format, UINTN Step, const UINT32* Slots, UINT8* Start, UINT8* End, bool Wide, bool Storing)
+      : At(Format), Step(Step), Arguments(Slots), Out(Start, End, Wide, Storing) {}
+
+  // Runs the format; returns where the output stops.
+  UINT8* Write(UINTN CallerFlags);
+  UINTN Measured() const { return Out.Counted; }
+
+private:
+  UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
+  UINT32 ParseElement();
+  void NumberText();
+  void ConvertElement(UINT32 Conversion);
+  UINTN PadElement();
+
+  const UINT8* At;
+  UINTN Step;
+  ArgSlots Arguments;
+  Output Out;
+
+  UINTN Flags;
+  UINTN Width;
+  UINTN Precision;
+  const UINT8* Text;
+  UINTN TextStep;   // 2 for CHAR16 text
+  UINTN Count;      // characters, sign included
+  UINTN Limit;      // characters of Text to write at most
+  UINT32 Sign;      // 0, ' ', '+' or '-'
+  bool Number;      // padded with zeros after the sign instead of blanks
+  CHAR8 Scratch[ScratchTextLength];
+};
 
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the character before the end when
@@ -351,7 +366,7 @@ UINTN Engine::PadElement() {
     }
     const UINTN Padded = Width > Precision ? Width : Precision;
     const UINTN Needed = Padded < Limit ? Padded : Limit;
-    Count = Needed != 0 ? Walk(Text, TextStep, Needed, false, false) : 0;
+    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, false, false) : 0;
   }
   if (Precision < Count) {
     Precision = Count;
@@ -360,13 +375,13 @@ UINTN Engine::PadElement() {
   const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
   // Most elements have no padding, sign or leading zeros: no call for those.
   if (Padding != After) {
-    Fill(Padding - After, ' ');
+    Out.Fill(Padding - After, ' ');
   }
   if (Sign != 0) {
-    Fill(1, Sign);
+    Out.Fill(1, Sign);
   }
   if (Precision != Count) {
-    Fill(Precision - Count, Number ? '0' : ' ');
+    Out.Fill(Precision - Count, Number ? '0' : ' ');
   }
   return After;
 }
@@ -375,7 +390,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
   for (;;) {
     // No further element starts once the end bound is reached.
     const UINT32 Character = Peek(0);
-    if (Character == 0 || (Storing && Position >= End)) {
+    if (Character == 0 || Out.Full()) {
       break;
     }
     // Plain characters are elements of one character each, with nothing to
@@ -400,15 +415,15 @@ UINT8* Engine::Write(UINTN CallerFlags) {
       At += Step;
       After = PadElement();
     }
-    const UINTN Copied = Copy(Text, TextStep, Limit, Run);
+    const UINTN Copied = Out.Copy(Text, TextStep, Limit, Run);
     if (Run) {
       At += Copied * Step;
     }
     if (After != 0) {
-      Fill(After, ' ');
+      Out.Fill(After, ' ');
     }
   }
-  return Position;
+  return Out.Position;
 }
 }  // namespace
 
