@@ -7,31 +7,31 @@
 
 namespace {
 // Writes the digits of the value High:Low backwards so that they end before
-// Last, at least Least of them, hexadecimal or decimal, with Group a ","
-// between groups of three. Returns the first (most significant) character.
-[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, bool Group, UINTN Least) {
-  UINTN InGroup = 0;
+// Last, at least Least of them, hexadecimal or decimal. Returns the first
+// (most significant) character. A "," goes before every third digit once
+// InGroup, the digits already in the group, reaches 3; it starts at 0 for
+// separators and at NoGroups for none.
+inline constexpr UINTN NoGroups = 0x80000000;
+[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least, UINTN InGroup) {
   // Above 32 bits the value goes in pieces of eight hexadecimal or nine
   // decimal digits; a piece below the most significant one keeps its zeros.
-  bool More;
   do {
     UINT32 Piece = Low;
-    More = High != 0;
-    if (More) {
-      if (Hex) {
-        Least = 8;
-        Low = High;
-        High = 0;
-      } else {
-        Least = 9;
-        UINT32 Carry;
-        High = DivideStep(0, High, 1000000000, Carry);
-        Low = DivideStep(Carry, Low, 1000000000, Piece);
-      }
+    if (High == 0) {
+      Low = 0;
+    } else if (Hex) {
+      Least = 8;
+      Low = High;
+      High = 0;
+    } else {
+      Least = 9;
+      UINT32 Carry;
+      High = DivideStep(0, High, 1000000000, Carry);
+      Low = DivideStep(Carry, Low, 1000000000, Piece);
     }
     CHAR8* Stop = Last - Least;
     do {
-      if (Group && InGroup == 3) {
+      if (InGroup == 3) {
         *--Last = ',';
         --Stop;
         InGroup = 0;
@@ -41,7 +41,7 @@ namespace {
       Piece = Hex ? Piece >> 4 : Piece / 10;
     } while (Last > Stop || Piece != 0);
     Least = 1;
-  } while (More);
+  } while ((Low | High) != 0);
   return Last;
 }
 }  // namespace

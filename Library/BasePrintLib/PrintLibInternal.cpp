@@ -278,7 +278,7 @@ UINT32 Engine::ParseElement() {
   CHAR8* const Last = Scratch + ScratchTextLength;
   CHAR8* Digit = Last;
   if ((Low | High) != 0 || Precision != 0) {
-    Digit = PutDigits(Digit, Low, High, Hex, Group, 1);
+    Digit = PutDigits(Digit, Low, High, Hex, 1, Group ? 0 : NoGroups);
   }
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);

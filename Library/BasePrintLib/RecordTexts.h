@@ -82,7 +82,7 @@ inline const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
     for (UINTN Index = Size; Index-- != 0;) {
       Field = Field << 8 | Record[(Code & 0xF) + Index];
     }
-    At = PutDigits(At, Field, 0, Conversion != 't', false, 2 * Size);
+    At = PutDigits(At, Field, 0, Conversion != 't', 2 * Size, NoGroups);
   }
   WalkAsFormatted(Layout, At);
   return At;
