@@ -178,7 +178,7 @@ private:
   UINTN TextStep;   // 2 for CHAR16 text
   UINTN Count;      // characters, sign included
   UINTN Limit;      // characters of Text to write at most
-  UINT32 Sign;      // 0, ' ', '+' or '-'
+  CHAR8 Sign;       // 0, ' ', '+' or '-'
   bool Number;      // padded with zeros after the sign instead of blanks
   CHAR8 Scratch[ScratchTextLength];
 };
