@@ -291,7 +291,8 @@ UINT32 Engine::ParseElement() {
       ++Precision;
     }
   }
-  if ((Flags & (ZeroFill | AlignLeft | WidthGiven | PrecisionGiven)) == (ZeroFill | WidthGiven)) {
+  // Without a width (0) the digits and sign are wider anyway.
+  if ((Flags & (ZeroFill | AlignLeft | PrecisionGiven)) == ZeroFill) {
     Precision = Width;
   }
 }
@@ -371,7 +372,8 @@ UINTN Engine::PadElement() {
   if (Precision < Count) {
     Precision = Count;
   }
-  const UINTN Padding = (Flags & WidthGiven) != 0 && Width > Precision ? Width - Precision : 0;
+  // Width is 0 unless one was given.
+  const UINTN Padding = Width > Precision ? Width - Precision : 0;
   const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
   // Most elements have no padding, sign or leading zeros: no call for those.
   if (Padding != After) {
