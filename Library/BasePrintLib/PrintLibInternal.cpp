@@ -467,23 +467,21 @@ CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
                    const UINT32* OverrideList) {
   const bool Measuring = (Flags & MeasureOnly) != 0;
-  if (Measuring) {
-    if (BufferSize == 0) {
-      Buffer = nullptr;
-    }
-  } else {
+  const UINTN SizeShift = (Flags / WideOutput) & 1;
+  auto* Start = static_cast<UINT8*>(Buffer);
+  if (!Measuring) {
     if (BufferSize == 0) {
       return 0;
     }
-    Check(Buffer != nullptr, PrintLibSites::BufferPresent);
+    Check(Start != nullptr, PrintLibSites::BufferPresent);
     // Nothing can be written through a null buffer, not even the terminator.
-    if (Buffer == nullptr) {
+    if (Start == nullptr) {
       return 0;
     }
+  } else if (BufferSize == 0) {
+    Start = nullptr;
   }
 
-  const UINTN SizeShift = (Flags & WideOutput) != 0 ? 1 : 0;
-  auto* const Start = static_cast<UINT8*>(Buffer);
   UINT8* End = Start;
   if (Start != nullptr) {
     // A size reaching past the end of the address space is cut there, so
@@ -504,7 +502,7 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   // they can report comes from the length walk inside them: a missing string,
   // or characters beyond the build's length limit. So the walk alone is kept,
   // and only where the build can report from it.
-  const UINTN Step = (Flags & WideFormat) != 0 ? 2 : 1;
+  const UINTN Step = 1 + ((Flags / WideFormat) & 1);
   if constexpr (AssertChecksEnabled()) {
     if (Step == 2) {
       StrSize(static_cast<const CHAR16*>(Format));
