@@ -188,7 +188,6 @@ private:
 // the format ends inside the element, so that the main loop stops after it).
 UINT32 Engine::ParseElement() {
   const UINT8* Cursor = At;
-  UINTN Options = Flags;
   // A "*" value is a signed 32-bit argument: a negative width pads nothing,
   // and a negative precision counts as none given unless a later one replaces it.
   bool PrecisionDropped = false;
@@ -205,8 +204,8 @@ UINT32 Engine::ParseElement() {
       // than wrapping to a small width; only a run's leading "0" zero-fills.
       if (!InNumber) {
         Value = 0;
-        if (Character == '0' && (Options & PrecisionGiven) == 0) {
-          Options |= ZeroFill;
+        if (Character == '0' && (Flags & PrecisionGiven) == 0) {
+          Flags |= ZeroFill;
         }
       }
       if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
@@ -219,30 +218,29 @@ UINT32 Engine::ParseElement() {
     } else {
       InNumber = false;
       if (Class != 0) {
-        Options |= 1u << (Class - 1);
+        Flags |= 1u << (Class - 1);
       } else if ((Character | 0x20) == 'l') {
-        Options |= Value64;
+        Flags |= Value64;
       } else {
         if (Character == 0) {
           Precision = 0;
           Cursor -= Step;
         } else if (PrecisionDropped) {
-          Options &= ~PrecisionGiven;
+          Flags &= ~PrecisionGiven;
           Precision = 1;
         }
         At = Cursor;
-        Flags = Options;
         return Character;
       }
       continue;
     }
     InNumber = Class == DigitRun;
     // A number before any "." is the width, after it the precision.
-    if ((Options & PrecisionGiven) != 0) {
+    if ((Flags & PrecisionGiven) != 0) {
       Precision = Value;
       PrecisionDropped = Negative;
     } else {
-      Options |= WidthGiven;
+      Flags |= WidthGiven;
       Width = Value;
     }
   }
