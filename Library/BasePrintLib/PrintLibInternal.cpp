@@ -300,8 +300,6 @@ UINT32 Engine::ParseElement() {
 // texts are CHAR16 texts in the scratch text.
 void Engine::ConvertElement(UINT32 Conversion) {
   const CHAR8* Chosen = nullptr;  // none: a one-character text
-  // Strings and line ends print whole unless a precision limits them.
-  bool Whole = true;
   if (Conversion == '\n' || Conversion == '\r') {
     // Serial terminals need both line-end characters; either order in the
     // format, or a line feed alone, becomes one "\r\n".
@@ -321,11 +319,10 @@ void Engine::ConvertElement(UINT32 Conversion) {
       NumberText();
       return;
     }
-    Whole = Kind < FirstRecord;
     if (Kind <= Character) {
       // Every other conversion takes one slot: a pointer, a status or a character.
       const UINT32 Value = Arguments.Take32();
-      if (Whole) {
+      if (Kind < FirstRecord) {
         Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Value));
         if (Chosen == nullptr) {
           Chosen = "<null string>";
@@ -346,8 +343,9 @@ void Engine::ConvertElement(UINT32 Conversion) {
     __builtin_memcpy(Scratch, &Single, sizeof(Single));
     Chosen = Scratch;
     TextStep = 2;
-  }
-  if (Whole && (Flags & PrecisionGiven) == 0) {
+  } else if ((Flags & PrecisionGiven) == 0) {
+    // Strings and line ends print whole unless a precision limits them; the
+    // record texts are never empty, so 0 or 1 prints them alike.
     Precision = 0;
   }
   Text = Bytes(Chosen);
@@ -365,7 +363,7 @@ UINTN Engine::PadElement() {
     }
     const UINTN Padded = Width > Precision ? Width : Precision;
     const UINTN Needed = Padded < Limit ? Padded : Limit;
-    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, false, false) : 0;
+    Count = Out.Walk(Text, TextStep, Needed, false, false);
   }
   if (Precision < Count) {
     Precision = Count;
@@ -377,9 +375,7 @@ UINTN Engine::PadElement() {
   if (Padding != After) {
     Out.Fill(Padding - After, ' ');
   }
-  if (Sign != 0) {
-    Out.Fill(1, Sign);
-  }
+  Out.Fill(Sign != 0 ? 1 : 0, Sign);
   if (Precision != Count) {
     Out.Fill(Precision - Count, Number ? '0' : ' ');
   }
