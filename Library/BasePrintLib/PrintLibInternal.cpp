@@ -363,7 +363,7 @@ UINTN Engine::PadElement() {
     }
     const UINTN Padded = Width > Precision ? Width : Precision;
     const UINTN Needed = Padded < Limit ? Padded : Limit;
-    Count = Out.Walk(Text, TextStep, Needed, false, false);
+    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, false, false) : 0;
   }
   if (Precision < Count) {
     Precision = Count;
@@ -375,7 +375,9 @@ UINTN Engine::PadElement() {
   if (Padding != After) {
     Out.Fill(Padding - After, ' ');
   }
-  Out.Fill(Sign != 0 ? 1 : 0, Sign);
+  if (Sign != 0) {
+    Out.Fill(1, Sign);
+  }
   if (Precision != Count) {
     Out.Fill(Precision - Count, Number ? '0' : ' ');
   }
