@@ -161,6 +161,7 @@ public:
 
 private:
   UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
+  void StartElement(UINTN CallerFlags);
   UINT32 ParseElement();
   void NumberText();
   void ConvertElement(UINT32 Conversion);
@@ -182,6 +183,17 @@ private:
   bool Number;      // padded with zeros after the sign instead of blanks
   CHAR8 Scratch[ScratchTextLength];
 };
+
+// The options word is cut back to the caller's bits at every element, and
+// the element's width, precision, sign and text kind start afresh.
+[[gnu::noinline]] void Engine::StartElement(UINTN CallerFlags) {
+  Flags = CallerFlags;
+  Width = 0;
+  Precision = 1;
+  TextStep = 1;
+  Sign = 0;
+  Number = false;
+}
 
 // Parses flags, width and precision after "%" and returns the conversion
 // character; the cursor is left on it (on the character before the end when
@@ -400,13 +412,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
     if (Run) {
       Text = At;
     } else {
-      // The options word is cut back to the caller's bits at every element.
-      Flags = CallerFlags;
-      Width = 0;
-      Precision = 1;
-      TextStep = 1;
-      Sign = 0;
-      Number = false;
+      StartElement(CallerFlags);
       // A line end outside "%" is its own conversion character; with no
       // width or precision its padding is none.
       ConvertElement(Character == '%' ? ParseElement() : Character);
