@@ -180,7 +180,7 @@ private:
   UINTN Count;      // characters, sign included
   UINTN Limit;      // characters of Text to write at most
   CHAR8 Sign;       // 0, ' ', '+' or '-'
-  bool Number;      // padded with zeros after the sign instead of blanks
+  CHAR8 Filler;     // what fills up to the precision: "0" after a number's sign, else blanks
   CHAR8 Scratch[ScratchTextLength];
 };
 
@@ -192,7 +192,7 @@ private:
   Precision = 1;
   TextStep = 1;
   Sign = 0;
-  Number = false;
+  Filler = ' ';
 }
 
 // Parses flags, width and precision after "%" and returns the conversion
@@ -293,7 +293,7 @@ UINT32 Engine::ParseElement() {
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
   Count = Limit;
-  Number = true;
+  Filler = '0';
   if (Sign != 0) {
     ++Count;
     // A precision run saturated at 0xFFFFFFFF stays the largest rather than wrapping to 0.
@@ -367,9 +367,9 @@ void Engine::ConvertElement(UINT32 Conversion) {
 // before the text (padding, sign, zeros or blanks) and returns the padding
 // that goes after it.
 UINTN Engine::PadElement() {
-  if (!Number) {
-    // A precision limits the characters taken; padding needs no count beyond
-    // the width and the precision.
+  if (Filler == ' ') {
+    // Not a number, whose count is known. A precision limits the characters
+    // taken; padding needs no count beyond the width and the precision.
     if ((Flags & PrecisionGiven) != 0) {
       Limit = Precision;
     }
@@ -391,7 +391,7 @@ UINTN Engine::PadElement() {
     Out.Fill(1, Sign);
   }
   if (Precision != Count) {
-    Out.Fill(Precision - Count, Number ? '0' : ' ');
+    Out.Fill(Precision - Count, Filler);
   }
   return After;
 }
