@@ -57,15 +57,12 @@ inline const CHAR8* RecordText(UINTN Conversion, UINT32 Value, CHAR8* Scratch) {
     Program = StatusFields;
     Length = sizeof(StatusFields);
     Layout = StatusLayout;
+  } else if (Record == nullptr) {
+    return Conversion == 't' ? "<null time>" : "<null guid>";
   } else if (Conversion == 't') {
-    if (Record == nullptr) {
-      return "<null time>";
-    }
     Program = TimeFields;
     Length = sizeof(TimeFields);
     Layout = TimeLayout;
-  } else if (Record == nullptr) {
-    return "<null guid>";
   }
   // Written backwards from the end of the scratch text, last field first,
   // since a decimal field may be wider than its least width.
