@@ -164,6 +164,7 @@ private:
   void StartElement(UINTN CallerFlags);
   UINT32 ParseElement();
   void NumberText();
+  void NumberCounts(const CHAR8* Digit, const CHAR8* Last);
   void ConvertElement(UINT32 Conversion);
   UINTN PadElement();
 
@@ -290,6 +291,12 @@ UINT32 Engine::ParseElement() {
   if ((Low | High) != 0 || Precision != 0) {
     Digit = PutDigits(Digit, Low, High, Hex, 1, Group ? 0 : NoGroups);
   }
+  NumberCounts(Digit, Last);
+}
+
+// A number's text runs from Digit to Last, and a sign character counts with
+// it. Apart from the engine's loop, which has enough values in hand.
+[[gnu::noinline]] void Engine::NumberCounts(const CHAR8* Digit, const CHAR8* Last) {
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
   Count = Limit;
