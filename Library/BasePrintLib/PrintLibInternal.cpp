@@ -192,6 +192,7 @@ private:
   Width = 0;
   Precision = 1;
   TextStep = 1;
+  Limit = MaxCount;
   Sign = 0;
   Filler = ' ';
 }
@@ -413,11 +414,11 @@ UINT8* Engine::Write(UINTN CallerFlags) {
     // Plain characters are elements of one character each, with nothing to
     // pad: a run of them is taken at once.
     const bool Run = !StartsElement(Character);
-    TextStep = Step;
-    Limit = MaxCount;
     UINTN After = 0;
     if (Run) {
       Text = At;
+      TextStep = Step;
+      Limit = MaxCount;
     } else {
       StartElement(CallerFlags);
       // A line end outside "%" is its own conversion character; with no
