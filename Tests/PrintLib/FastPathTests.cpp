@@ -85,6 +85,9 @@ TEST_F(FastPathTest, SixtyFourBitDecimal_KeepsZerosInsidePiecesAndGroupsAcrossTh
       {"%,lu", 12345678901234567890ull, "12,345,678,901,234,567,890"},
       {"%,lu", 1000000000000ull, "1,000,000,000,000"},
       {"%,ld", static_cast<UINT64>(-4294967296LL), "-4,294,967,296"},
+      // The widest texts: every separator, in pieces and between them.
+      {"%,lu", UINT64_MAX, "18,446,744,073,709,551,615"},
+      {"%,ld", static_cast<UINT64>(INT64_MIN), "-9,223,372,036,854,775,808"},
       {"%025ld", static_cast<UINT64>(INT64_MIN), "-000009223372036854775808"},
   };
   for (const auto& Case : Cases) {
