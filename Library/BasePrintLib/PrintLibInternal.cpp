@@ -51,8 +51,7 @@ const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Te
 // that fit below End, which leaves one character for the terminator (End lies
 // a whole number of characters after the start, so a character that starts
 // below it fits). Measuring is writing with no room; storing stops at the
-// bound. Kept apart from the element state so that only the writer is in
-// memory across its calls, and the element state can stay in registers.
+// bound.
 class Output {
 public:
   Output(UINT8* Start, UINT8* End, bool Wide, bool Storing)
@@ -296,7 +295,7 @@ UINT32 Engine::ParseElement() {
 }
 
 // A number's text runs from Digit to Last, and a sign character counts with
-// it. Apart from the engine's loop, which has enough values in hand.
+// it. Out of line: the engine's loop has enough values in hand already.
 [[gnu::noinline]] void Engine::NumberCounts(const CHAR8* Digit, const CHAR8* Last) {
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);

@@ -28,7 +28,7 @@ constexpr UINT8 StatusFields[] = {Field(0, 2)};
 
 // Without a limit a walk over a present text cannot report, so it is left
 // out; the size checks around such walks can never fail.
-void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
+inline void WalkAsFormatted(const CHAR8* Layout, const CHAR8* Text) {
   if constexpr (AssertChecksEnabled() && Settings::PcdMaximumAsciiStringLength != 0) {
     AsciiStrSize(Layout);
     AsciiStrSize(Text);
