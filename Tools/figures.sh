@@ -54,8 +54,8 @@ python3 Tools/map-sizes.py "$map" | sort -t$'\t' -k2,2nr | awk -F'\t' '{ printf 
 
 # Static worst case: frame sizes from the .su files, edges from the call and
 # jump relocations of the objects, walked from ModuleEntry. Each level adds
-# its 4-byte return address. A function may appear twice on a path: the
-# engine formats its GUID, time and status texts by calling itself once.
+# its 4-byte return address. A function may appear twice on a path, so that
+# a call of itself would show.
 section "worst-case stack, static (-fstack-usage over the call graph from ModuleEntry)"
 {
   find "$objects" -name '*.su' -exec cat {} + | awk -F'\t' '{ n = split($1, part, ":"); print "frame", part[n], $2 }'
