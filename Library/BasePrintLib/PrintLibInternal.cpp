@@ -498,9 +498,10 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
     const UINTN Fits = (0u - reinterpret_cast<UINTN>(Start)) >> SizeShift;
     if (BufferSize > Fits) {
       BufferSize = Fits;
-      if (BufferSize == 0) {
-        return 0;
-      }
+    }
+    // A buffer that starts in the last byte has no room for a CHAR16.
+    if (BufferSize == 0) {
+      return 0;
     }
     // Integer arithmetic: the bound may lie far beyond the caller's object.
     End = reinterpret_cast<UINT8*>(reinterpret_cast<UINTN>(Start) + ((BufferSize - 1) << SizeShift));
