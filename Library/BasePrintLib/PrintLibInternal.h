@@ -1,5 +1,5 @@
-// What the engine's units share: check sites, the argument cursor and the
-// texts made in the scratch buffer.
+// What the engine's units share: check sites, the argument cursor, the
+// scratch text's size and the status names.
 #pragma once
 
 #include "Library/DebugLib.h"
@@ -27,7 +27,6 @@ class ArgSlots {
 public:
   explicit ArgSlots(const UINT32* First) : Next(First) {}
   UINT32 Take32() { return *Next++; }
-  const UINT8* TakePointer() { return reinterpret_cast<const UINT8*>(static_cast<UINTN>(Take32())); }
 
 private:
   const UINT32* Next;
