@@ -1,5 +1,6 @@
 // The digit writer shared by numbers and the record texts. Included by the
-// engine alone: internal, so that calls pass their arguments in registers.
+// engine alone: internal, so that calls pass their arguments in registers
+// (and, as fastcall, pop the rest themselves).
 #pragma once
 
 #include "Library/BaseLib.h"
@@ -12,7 +13,7 @@ namespace {
 // InGroup, the digits already in the group, reaches 3; it starts at 0 for
 // separators and at NoGroups for none.
 inline constexpr UINTN NoGroups = 0x80000000;
-[[gnu::noinline]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least, UINTN InGroup) {
+[[gnu::noinline, gnu::fastcall]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least, UINTN InGroup) {
   // Above 32 bits the value goes in pieces of eight hexadecimal or nine
   // decimal digits; a piece below the most significant one keeps its zeros.
   do {

@@ -57,8 +57,14 @@ public:
   Output(UINT8* Start, UINT8* End, bool Wide, bool Storing)
       : Position(Start), End(End), Wide(Wide), Storing(Storing) {}
 
-  void Fill(UINTN Times, UINT32 Character);
-  UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write);
+  // Counts Times copies of the (non-zero) character and stores as many as fit.
+  void Fill(UINTN Times, const CHAR8* Character) { Walk(Bytes(Character), 0, Times, Store); }
+  // What a walk does with the characters: count them only, or count and
+  // store them, and whether it stops at the start of an element.
+  enum Mode : UINTN { Measure, Store, StoreRun };
+  // The writer's calls and the digit writer's pop their own stack arguments,
+  // which makes their many call sites shorter.
+  [[gnu::fastcall]] UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, Mode How);
   UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
   bool Full() const { return Storing && Position >= End; }
 
@@ -75,27 +81,11 @@ private:
   bool Storing;
 };
 
-// Counts Times characters and stores as many as fit, so that a huge count
-// costs nothing when measuring and at most the buffer when storing.
-[[gnu::noinline]] void Output::Fill(UINTN Times, UINT32 Character) {
-  AddToCount(Times);
-  // The position is kept in a local: a store through a byte pointer could
-  // alias the member, and would make the compiler reload it every time.
-  UINT8* At = Position;
-  for (; Times != 0 && At < End; --Times) {
-    *At++ = static_cast<UINT8>(Character);
-    if (Wide) {
-      *At++ = static_cast<UINT8>(Character >> 8);
-    }
-  }
-  Position = At;
-}
-
 // Stores a text as Walk does; byte text into byte output, the common case,
 // is a plain bounded copy.
 UINTN Output::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
   if (!Storing || FromStep != 1 || Wide) {
-    return Walk(From, FromStep, Most, Run, true);
+    return Walk(From, FromStep, Most, Run ? StoreRun : Store);
   }
   UINT8* const To = Position;
   const UINTN Left = static_cast<UINTN>(End - To);
@@ -117,13 +107,23 @@ UINTN Output::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
 }
 
 // Walks a text up to its terminator (for a run of plain format characters,
-// up to the first character that starts an element) or Most characters; with
-// Write it counts and stores them, storing as many as fit. Returns the
-// characters walked; nothing past Most is read (a text may end there without
-// a terminator), and nothing past the bound when storing.
-[[gnu::noinline]] UINTN Output::Walk(const UINT8* From, UINTN FromStep, UINTN Most, bool Run, bool Write) {
-  UINT8* Out = Position;  // a local, as in Fill
+// up to the first character that starts an element) or Most characters; a
+// step of 0 walks one character over and over. Unless measuring, it counts
+// and stores them, storing as many as fit. Returns the characters walked;
+// nothing past Most is read (a text may end there without a terminator), and
+// nothing past the bound when storing.
+[[gnu::noinline, gnu::fastcall]] UINTN Output::Walk(const UINT8* From, UINTN FromStep, UINTN Most, Mode How) {
+  const bool Run = How == StoreRun;
+  const bool Write = How != Measure;
+  // The position is kept in a local: a store through a byte pointer could
+  // alias the member, and would make the compiler reload it every time.
+  UINT8* Out = Position;
   UINTN Index = 0;
+  // A fill (one character again and again) is counted at once when
+  // measuring, so that a huge count costs nothing.
+  if (FromStep == 0 && !Storing) {
+    Index = Most;
+  }
   for (; Index < Most; ++Index, From += FromStep) {
     const UINT32 Character = ReadCharacter(From, FromStep);
     if (Character == 0 || (Run && StartsElement(Character))) {
@@ -163,7 +163,7 @@ private:
   void StartElement(UINTN CallerFlags);
   UINT32 ParseElement();
   void NumberText();
-  void NumberCounts(const CHAR8* Digit, const CHAR8* Last);
+  [[gnu::fastcall]] void NumberCounts(const CHAR8* Digit, const CHAR8* Last);
   void ConvertElement(UINT32 Conversion);
   UINTN PadElement();
 
@@ -296,7 +296,7 @@ UINT32 Engine::ParseElement() {
 
 // A number's text runs from Digit to Last, and a sign character counts with
 // it. Out of line: the engine's loop has enough values in hand already.
-[[gnu::noinline]] void Engine::NumberCounts(const CHAR8* Digit, const CHAR8* Last) {
+[[gnu::noinline, gnu::fastcall]] void Engine::NumberCounts(const CHAR8* Digit, const CHAR8* Last) {
   Text = Bytes(Digit);
   Limit = static_cast<UINTN>(Bytes(Last) - Text);
   Count = Limit;
@@ -382,7 +382,7 @@ UINTN Engine::PadElement() {
     }
     const UINTN Padded = Width > Precision ? Width : Precision;
     const UINTN Needed = Padded < Limit ? Padded : Limit;
-    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, false, false) : 0;
+    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, Output::Measure) : 0;
   }
   if (Precision < Count) {
     Precision = Count;
@@ -392,13 +392,13 @@ UINTN Engine::PadElement() {
   const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
   // Most elements have no padding, sign or leading zeros: no call for those.
   if (Padding != After) {
-    Out.Fill(Padding - After, ' ');
+    Out.Fill(Padding - After, " ");
   }
   if (Sign != 0) {
-    Out.Fill(1, Sign);
+    Out.Fill(1, &Sign);
   }
   if (Precision != Count) {
-    Out.Fill(Precision - Count, Filler);
+    Out.Fill(Precision - Count, &Filler);
   }
   return After;
 }
@@ -431,7 +431,7 @@ UINT8* Engine::Write(UINTN CallerFlags) {
       At += Copied * Step;
     }
     if (After != 0) {
-      Out.Fill(After, ' ');
+      Out.Fill(After, " ");
     }
   }
   return Out.Position;
