@@ -41,9 +41,23 @@ static_assert(ShowSpace == 1u << (ElementCharacters[' ' - ' '] - 1) &&
 // status, the character; any other character prints itself.
 constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
 enum ConversionKind : UINTN { FirstString = 5, FirstRecord = 8, Character = 11 };
-// The option bits each number conversion clears and sets.
-constexpr UINT8 NumberClears[FirstString] = {0, ShowPlus, 0, 0, ShowPlus | ShowSpace | Value64};
-constexpr UINT16 NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
+// The option bits each number conversion sets and clears. It clears only
+// some of ClearableBits and sets none of them, so one table holds both.
+constexpr UINTN ClearableBits = ShowPlus | ShowSpace | Value64;
+constexpr UINTN NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
+constexpr UINTN NumberClears[FirstString] = {0, ShowPlus, 0, 0, ClearableBits};
+constexpr UINT16 NumberChanges[FirstString] = {
+    NumberSets[0] | NumberClears[0], NumberSets[1] | NumberClears[1], NumberSets[2] | NumberClears[2],
+    NumberSets[3] | NumberClears[3], NumberSets[4] | NumberClears[4]};
+constexpr bool KeptApart() {
+  for (UINTN Kind = 0; Kind < FirstString; ++Kind) {
+    if ((NumberSets[Kind] & ClearableBits) != 0 || (NumberClears[Kind] & ~ClearableBits) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(KeptApart());
 
 const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
 
@@ -334,7 +348,8 @@ void Engine::ConvertElement(UINT32 Conversion) {
       ++Kind;
     }
     if (Kind < FirstString) {
-      Flags = (Flags & ~static_cast<UINTN>(NumberClears[Kind])) | NumberSets[Kind];
+      // Every bit of the change is set, then the ones to clear are flipped back.
+      Flags = (Flags | NumberChanges[Kind]) ^ (NumberChanges[Kind] & ClearableBits);
       NumberText();
       return;
     }
