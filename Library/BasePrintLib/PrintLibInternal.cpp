@@ -267,7 +267,6 @@ UINT32 Engine::ParseElement() {
       Precision = Value;
       PrecisionDropped = Negative;
     } else {
-      Flags |= WidthGiven;
       Width = Value;
     }
   }
