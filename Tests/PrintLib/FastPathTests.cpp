@@ -45,6 +45,15 @@ TEST_F(FastPathTest, RunEndingExactlyAtTheBound_StartsNoFurtherElement) {
   ExpectPrefixesAtEverySize(0, "abcd%5d|xy", {7}, "abcd    7|xy");
 }
 
+TEST_F(FastPathTest, PaddingSignsAndZeros_AreCutAtTheBoundInByteAndChar16Output) {
+  // Blanks before and after, a sign, zeros: each repeated character is
+  // counted whole and stored only as far as the buffer goes.
+  const std::vector<UINT32> Slots = {42, 7, static_cast<UINT32>(-42), 3, 'z'};
+  const std::string Full = "    42|7    |-00042|0003|   z|";
+  ExpectPrefixesAtEverySize(0, "%6d|%-5d|%+06d|%.4d|%4c|", Slots, Full);
+  ExpectPrefixesAtEverySize(PrintFlags::WideOutput, "%6d|%-5d|%+06d|%.4d|%4c|", Slots, Full);
+}
+
 TEST_F(FastPathTest, LiteralRunsSplitByLineEnds_KeepEveryCharacter) {
   const std::string Full = "ab\r\ncd\r\nef\r\rgh\r\n";
   ExpectPrefixesAtEverySize(0, "ab\ncd\r\nef\r\rgh\n\r", {}, Full);
