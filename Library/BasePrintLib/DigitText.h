@@ -13,7 +13,8 @@ namespace {
 // InGroup, the digits already in the group, reaches 3; it starts at 0 for
 // separators and at NoGroups for none.
 inline constexpr UINTN NoGroups = 0x80000000;
-[[gnu::noinline, gnu::fastcall]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least, UINTN InGroup) {
+[[gnu::noinline, gnu::fastcall]] CHAR8* PutDigits(CHAR8* Last, UINT32 Low, UINT32 High, bool Hex, UINTN Least,
+                                                  UINTN InGroup) {
   // Above 32 bits the value goes in pieces of eight hexadecimal or nine
   // decimal digits; a piece below the most significant one keeps its zeros.
   do {
