@@ -41,23 +41,17 @@ static_assert(ShowSpace == 1u << (ElementCharacters[' ' - ' '] - 1) &&
 // status, the character; any other character prints itself.
 constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
 enum ConversionKind : UINTN { FirstString = 5, FirstRecord = 8, Character = 11 };
-// The option bits each number conversion sets and clears. It clears only
-// some of ClearableBits and sets none of them, so one table holds both.
+// The option bits each number conversion changes: those it sets, and those
+// of ClearableBits it clears. No conversion sets one of those, so one table
+// holds both.
 constexpr UINTN ClearableBits = ShowPlus | ShowSpace | Value64;
-constexpr UINTN NumberSets[FirstString] = {0, TreatUnsigned, Base16, Base16 | ZeroFill, Base16 | ZeroFill};
-constexpr UINTN NumberClears[FirstString] = {0, ShowPlus, 0, 0, ClearableBits};
 constexpr UINT16 NumberChanges[FirstString] = {
-    NumberSets[0] | NumberClears[0], NumberSets[1] | NumberClears[1], NumberSets[2] | NumberClears[2],
-    NumberSets[3] | NumberClears[3], NumberSets[4] | NumberClears[4]};
-constexpr bool KeptApart() {
-  for (UINTN Kind = 0; Kind < FirstString; ++Kind) {
-    if ((NumberSets[Kind] & ClearableBits) != 0 || (NumberClears[Kind] & ~ClearableBits) != 0) {
-      return false;
-    }
-  }
-  return true;
-}
-static_assert(KeptApart());
+    0,                                   // "d"
+    TreatUnsigned | ShowPlus,            // "u" drops "+"
+    Base16,                              // "x"
+    Base16 | ZeroFill,                   // "X"
+    Base16 | ZeroFill | ClearableBits};  // "p" drops "+", " " and "l"
+static_assert(((TreatUnsigned | Base16 | ZeroFill) & ClearableBits) == 0);
 
 const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
 
@@ -76,8 +70,8 @@ public:
   // What a walk does with the characters: count them only, or count and
   // store them, and whether it stops at the start of an element.
   enum Mode : UINTN { Measure, Store, StoreRun };
-  // The writer's calls and the digit writer's pop their own stack arguments,
-  // which makes their many call sites shorter.
+  // The walk pops its own stack arguments (fastcall, as the digit writer and
+  // the number counts do), which makes its many call sites shorter.
   [[gnu::fastcall]] UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, Mode How);
   UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
   bool Full() const { return Storing && Position >= End; }
@@ -277,18 +271,19 @@ UINT32 Engine::ParseElement() {
 [[gnu::always_inline]] inline void Engine::NumberText() {
   // A 32-bit value is sign-extended, except for "x", "X", "p" and "u":
   // those print the unsigned pattern it was passed as.
+  const bool Signed = (Flags & (Base16 | TreatUnsigned)) == 0;
   UINT32 Low = Arguments.Take32();
   UINT32 High = 0;
   if ((Flags & Value64) != 0) {
     High = Arguments.Take32();
-  } else if ((Flags & (Base16 | TreatUnsigned)) == 0) {
+  } else if (Signed) {
     High = static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
   }
   // "+" wins over " "; "-" over both.
   static constexpr CHAR8 Signs[4] = {0, '+', ' ', '+'};
   Sign = Signs[(Flags >> 1) & 3];
   static_assert(ShowPlus == 2 && ShowSpace == 4);
-  if ((Flags & (Base16 | TreatUnsigned)) == 0 && static_cast<INT32>(High) < 0) {
+  if (Signed && static_cast<INT32>(High) < 0) {
     Sign = '-';
     High = 0 - High - (Low != 0 ? 1 : 0);
     Low = 0 - Low;
@@ -543,9 +538,9 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   const bool Storing = Start != nullptr && !Measuring;
   Engine Call(At, Step, OverrideList != nullptr ? OverrideList : ArgumentList, Start, Storing ? End : Start,
               SizeShift != 0, Storing);
-  UINT8* Stop = Start;
+  UINT8* Terminator = Start;
   if (Start == nullptr || Start < End) {
-    Stop = Call.Write(Flags & CallerBits);
+    Terminator = Call.Write(Flags & CallerBits);
   }
 
   if (Measuring) {
@@ -554,7 +549,6 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
 
   // The buffer is present here (a missing one returned at the start), and End
   // is one character short of its end, so the terminator fits.
-  UINT8* const Terminator = Stop;
   Terminator[0] = 0;
   if (SizeShift != 0) {
     Terminator[1] = 0;
