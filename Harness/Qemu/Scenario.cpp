@@ -75,8 +75,8 @@ bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 Most, UINT32& Value) {
 }
 
 constexpr const CHAR8* UartWords[] = {"boot", "ready", nullptr};
-constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", nullptr};
-static_assert(PciWords[static_cast<UINT32>(PciState::WindowClosed)] != nullptr, "a word for every PCI state");
+constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", "on", nullptr};
+static_assert(PciWords[static_cast<UINT32>(PciState::On)] != nullptr, "a word for every PCI state");
 
 // The settings a scenario may carry: a number up to Most, or one of Words,
 // whose index is stored.
@@ -103,7 +103,7 @@ constexpr Setting ScenarioSettings[] = {
      }},
     {"expect-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
-    {"pci", 0, PciWords, "off, d3, d3-bridge-off, bar-empty or window-closed",
+    {"pci", 0, PciWords, "off, d3, d3-bridge-off, bar-empty, window-closed or on",
      [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
 };
 
@@ -226,9 +226,12 @@ void PrepareScenario(const Scenario& Setup) {
   if (Setup.Pci == PciState::Off) {
     return;
   }
+  SerialBusNumber = Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus);
+  if (Setup.Pci == PciState::On) {
+    return;
+  }
   // The UART's decoding off and the function in D3, and in all but the first
   // state the bridge's decoding off too: what the module must undo.
-  SerialBusNumber = Pci::Read8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus);
   const UINT32 Bus = SerialBusNumber;
   if (Setup.Pci != PciState::D3) {
     Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command,

@@ -11,17 +11,19 @@
 //   allocation-status=N  the status it fails with (default Out of Resources)
 //   install-status=N     InstallPpi returns this status and installs nothing
 //   expect-status=N      the status the module must return (default 0)
-//   pci=off|d3|d3-bridge-off|bar-empty|window-closed
+//   pci=off|d3|d3-bridge-off|bar-empty|window-closed|on
 //                        state of the pci-bridge/pci-serial pair: d3 turns the
-//                        UART's I/O decoding off and puts it in D3; the others
-//                        also turn the bridge's decoding off, and empty the
-//                        UART's BAR or close the bridge's I/O window
+//                        UART's I/O decoding off and puts it in D3; the next
+//                        three also turn the bridge's decoding off, and empty
+//                        the UART's BAR or close the bridge's I/O window; on
+//                        leaves both decoding in D0, as earlier firmware does,
+//                        and reports them like the others (off: not at all)
 #pragma once
 
 #include "Base.h"
 
 enum class UartState : UINT8 { Boot, Ready };
-enum class PciState : UINT8 { Off, D3, D3BridgeOff, BarEmpty, WindowClosed };
+enum class PciState : UINT8 { Off, D3, D3BridgeOff, BarEmpty, WindowClosed, On };
 
 struct Scenario {
   UINT32 Level;

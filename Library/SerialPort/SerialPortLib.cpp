@@ -107,6 +107,11 @@ UartSet WaitForEachLineStatus(UartSet Uarts, UINTN Discovered, UINT8 Bits) {
   return 0;
 }
 
+// IIR bits 6..7: whether the FIFOs are enabled.
+[[maybe_unused]] bool FifosOn(UINTN Base) {
+  return (UartRead(Base, Uart16550::InterruptIdentity) & Uart16550::FifosEnabled) != 0;
+}
+
 // One step of programming a UART; a table of them costs less code than a
 // call per register.
 struct RegisterWrite {
@@ -131,10 +136,12 @@ void InitializeUart(UINTN Base) {
   if (CurrentDivisor != Divisor) {
     Initialized = false;
   }
-  // Matching settings with the FIFOs off would leave every later write
-  // stopped at the FIFO test, so such a UART is programmed again.
+  // Matching settings with the FIFOs off would leave the UART out of every
+  // later write at the FIFO test, so such a UART is programmed again. IIR is
+  // read only when it decides something: reading it also clears a pending
+  // transmitter-empty identification.
   if constexpr (FifosWanted) {
-    if ((UartRead(Base, Uart16550::InterruptIdentity) & Uart16550::FifosEnabled) == 0) {
+    if (Initialized && !FifosOn(Base)) {
       Initialized = false;
     }
   }
@@ -161,21 +168,28 @@ void InitializeUart(UINTN Base) {
   }
 }
 
-// The FIFO test before each chunk: chunks only make sense with the FIFOs on.
-// Once the UART found has been given up, its IIR says nothing about the
-// other one, which goes on without the test. A build without FIFOs never
-// calls it.
-[[maybe_unused]] bool FifosReady(UartSet Uarts, UINTN Discovered) {
+// The FIFO test before each chunk, which answers the UARTs of Uarts that may
+// take one: chunks only make sense with the FIFOs on. While the UART found
+// reports its FIFOs on, its IIR speaks for every UART, so a healthy board pays
+// one read per chunk. Otherwise the UART found is left out and each other UART
+// answers for itself, so that one UART with its FIFOs off (a legacy UART given
+// up before it was programmed, a PCI UART that earlier firmware left decoding)
+// does not silence the others. A build without FIFOs never calls it.
+[[maybe_unused]] UartSet WithFifosOn(UartSet Uarts, UINTN Discovered) {
   const UINTN Base = FindUartBase();
   if (Base == 0) {
-    return false;
+    return 0;
+  }
+  if (FifosOn(Base)) {
+    return Uarts;
   }
   for (UINTN Each = 0; Each < UartCount; ++Each) {
-    if (DrivenUartBase(Each, Discovered) == Base && !Includes(Uarts, Each)) {
-      return true;
+    const UINTN Own = DrivenUartBase(Each, Discovered);
+    if (Includes(Uarts, Each) && (Own == Base || !FifosOn(Own))) {
+      Uarts &= ~(UartSet{1} << Each);
     }
   }
-  return (UartRead(Base, Uart16550::InterruptIdentity) & Uart16550::FifosEnabled) != 0;
+  return Uarts;
 }
 }  // namespace
 
@@ -229,13 +243,15 @@ UINTN SerialWrite(const UINT8* Buffer, UINTN Length) {
     return 0;
   }
 
-  // Earlier chunks are already on the wire, so a stop reports them as sent.
-  // A UART given up along the way does not stop the other one.
+  // Earlier chunks are already on the wire, so a stop reports them as sent
+  // (a caller that retried on 0 would send them twice). A UART given up
+  // along the way does not stop the other one.
   UartSet Uarts = EveryUart;
   UINTN Sent = 0;
   while (Sent < Length) {
     if constexpr (FifosWanted) {
-      if (!FifosReady(Uarts, Discovered)) {
+      Uarts = WithFifosOn(Uarts, Discovered);
+      if (Uarts == 0) {
         return Sent;
       }
     }

@@ -74,7 +74,8 @@ inline std::string Listing(const std::vector<BusEvent>& Events) {
   return Text;
 }
 
-// The trace as a skeleton: "I" for the FIFO test (IIR of 0x3F8), "L3"/"L2" for
+// The trace as a skeleton: "I" for the FIFO test (IIR of 0x3F8), "I2" for
+// IIR of 0x2F8 (the second UART answering for itself), "L3"/"L2" for
 // a wait on LSR of 0x3F8/0x2F8 that ended with TEMT set, "M3"/"M2" for a
 // read of MSR, and the THR writes as "3x"/"2x" with the byte x.
 inline std::string Skeleton(const std::vector<BusEvent>& Trace) {
@@ -83,6 +84,8 @@ inline std::string Skeleton(const std::vector<BusEvent>& Trace) {
     const BusEvent& Event = Trace[At];
     if (Event.What == Kind::PortIn && Event.Address == 0x3FA) {
       Text += "I ";
+    } else if (Event.What == Kind::PortIn && Event.Address == 0x2FA) {
+      Text += "I2 ";
     } else if (Event.What == Kind::PortIn && (Event.Address == 0x3FD || Event.Address == 0x2FD)) {
       const bool LastOfRun = At + 1 == Trace.size() || Trace[At + 1].Address != Event.Address;
       if (LastOfRun) {

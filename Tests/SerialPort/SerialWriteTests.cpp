@@ -78,28 +78,55 @@ TEST(SerialWrite, NullBuffer_ReturnsZeroWithoutTouchingTheUarts) {
   EXPECT_TRUE(Board.Processor().Trace().empty());
 }
 
-// Mended: bytes already on the wire are reported as sent.
-TEST(SerialWrite, FifoTestStopsALaterChunk_ReturnsTheCountAlreadySent) {
-  Sim::Board Board;
-  Board.PreconfigureUarts();
-  unsigned Accepted = 0;
-  Board.Com2().OnTransmitWrite = [&](uint8_t) {
-    if (++Accepted == 16) {
-      Board.Com1().FifosReportedOff = true;
-    }
-  };
-  EXPECT_EQ(Write(Text40), 16u);
-  EXPECT_EQ(Board.Com1().Transmitted(), Text40.substr(0, 16));
-  EXPECT_EQ(Board.Com2().Transmitted(), Text40.substr(0, 16));
+// Mended: a UART whose FIFOs turn off is left out of the rest of the call,
+// and the other goes on; when neither is left, the bytes already on the wire
+// are reported as sent (a caller that retried on 0 would send them twice).
+TEST(SerialWrite, FifosTurnOffBeforeALaterChunk_ThatUartIsLeftOutAndTheCountIsWhatWasSent) {
+  for (const bool BothOff : {false, true}) {
+    Sim::Board Board;
+    Board.PreconfigureUarts();
+    unsigned Accepted = 0;
+    Board.Com2().OnTransmitWrite = [&](uint8_t) {
+      if (++Accepted == 16) {
+        Board.Com1().FifosReportedOff = true;
+        Board.Com2().FifosReportedOff = BothOff;
+      }
+    };
+    EXPECT_EQ(Write(Text40), BothOff ? 16u : 40u);
+    EXPECT_EQ(Board.Com1().Transmitted(), Text40.substr(0, 16));
+    EXPECT_EQ(Board.Com2().Transmitted(), BothOff ? Text40.substr(0, 16) : Text40);
+  }
 }
 
-TEST(SerialWrite, FifoTestStopsTheFirstChunk_SendsNothingAndReturnsZero) {
+TEST(SerialWrite, BothUartsReportFifosOff_SendsNothingAndReturnsZero) {
   Sim::Board Board;
   Board.PreconfigureUarts().ReportFifosOff();
   Board.Processor().ClearTrace();
   EXPECT_EQ(Write(Text40), 0u);
-  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I ");
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I I2 ");
   EXPECT_EQ(Board.Com1().Transmitted(), "");
+  EXPECT_EQ(Board.Com2().Transmitted(), "");
+}
+
+// Mended: a first UART that never drains is given up by SerialInit before it
+// is programmed, so its FIFOs stay off; the FIFO test on it stopped every
+// write, and the second UART, healthy, got nothing either.
+TEST(SerialWrite, FirstUartNeverProgrammed_SecondCarriesEveryByteOfEveryCall) {
+  Sim::Board Board;
+  Board.Com1().StuckTransmitter = true;
+  ASSERT_EQ(SerialInit(), EFI_SUCCESS);
+  ASSERT_FALSE(Board.Com1().FifosEnabled());
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(Write(Text40), 40u);
+  EXPECT_EQ(Write("and again\n"), 10u);
+  Board.Settle();
+  EXPECT_EQ(Board.Com2().Transmitted(), Text40 + "and again\n");
+  EXPECT_EQ(Board.Com1().Transmitted(), "");
+  // Each chunk: COM1's IIR leaves it out, COM2's own lets it go on; COM1's
+  // LSR is never polled, so the stuck line costs nothing per message.
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x3FD), 0u);
+  const std::string Skeleton40 = Skeleton(Board.Processor().Trace()).substr(0, 12);
+  EXPECT_EQ(Skeleton40, "I I2 L2 2T 2");
 }
 
 // Mended: the TEMT waits had no time limit, so one UART that never drained
@@ -118,12 +145,12 @@ TEST(SerialWrite, OneUartNeverDrains_IsGivenUpOnceAndTheOtherGetsEveryByte) {
     EXPECT_EQ(Stuck.Transmitted(), "");
     const uint32_t StuckBase = Stuck.Where().Base;
     EXPECT_EQ(ReadsOf(Board.Processor().Trace(), StuckBase + 5), SerialPollLimit) << "one bound in the whole call";
-    // Given up, the UART is left alone: the later chunk neither waits on it
-    // nor, when it is the UART found, reads its FIFO status.
+    // Given up, the UART is left alone: the later chunk does not wait on it
+    // again (the FIFO test still reads the IIR of the UART found).
     std::string Expected = Com1Stuck ? "I L3? L2 " : "I L3 L2? ";
     for (size_t At = 0; At < Text.size(); ++At) {
       if (At == 16) {
-        Expected += Com1Stuck ? "L2 " : "I L3 ";
+        Expected += Com1Stuck ? "I L2 " : "I L3 ";
       }
       Expected += std::string(Com1Stuck ? "2" : "3") + Text[At] + " ";
     }
