@@ -1,5 +1,6 @@
 // The values the shipped image is built with. A build's BuildSettings.h pulls
-// these into namespace Settings and may declare its own values in front of them.
+// these into namespace Settings and may declare its own values in front of
+// them, each through QEL_OVERRIDE or QEL_OVERRIDE_LIST.
 #pragma once
 
 #include "Base.h"
@@ -37,3 +38,15 @@ inline constexpr bool UartHardwareFlowControl = false;
 inline constexpr bool UartDetectCable = false;
 inline constexpr UartPciDevice UartPciDeviceList[] = {{UartPciDeviceListEnd, 0, 0}};
 }  // namespace DefaultSettings
+
+// A build's own value for a setting. A name that is not a setting here stops
+// the build, where a plain declaration would compile and leave the default in
+// force; a scalar takes the default's type.
+#define QEL_OVERRIDE(Name, ...)                                                           \
+  static_assert(sizeof(DefaultSettings::Name) != 0, #Name " is a setting");              \
+  inline constexpr decltype(DefaultSettings::Name) Name = __VA_ARGS__
+
+// The same for a list, whose length is the build's own.
+#define QEL_OVERRIDE_LIST(Type, Name, ...)                                                \
+  static_assert(sizeof(DefaultSettings::Name[0]) == sizeof(Type), #Name " is a list of " #Type); \
+  inline constexpr Type Name[] = __VA_ARGS__

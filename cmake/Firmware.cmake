@@ -87,10 +87,6 @@ endfunction()
 # Images of every variant that ships, that the board runner boots in image
 # mode, or whose board scenarios are compared with the host build.
 qel_variants_for(image ImageVariants)
-qel_variants_for(runner RunnerVariants)
-qel_variants_for(agree AgreeVariants)
-list(APPEND ImageVariants ${RunnerVariants} ${AgreeVariants})
-list(REMOVE_DUPLICATES ImageVariants)
 foreach(Variant IN LISTS ImageVariants)
   qel_variant_image(${Variant} Image Target)
 endforeach()

@@ -40,9 +40,6 @@ set(QEL_FIRMWARE_DIR "${PROJECT_SOURCE_DIR}/build/firmware"
 
 # Every variant that host tests, benchmarks or the board runner link.
 qel_variants_for(host HostVariants)
-qel_variants_for(agree AgreeVariants)
-list(APPEND HostVariants ${AgreeVariants})
-list(REMOVE_DUPLICATES HostVariants)
 foreach(Variant IN LISTS HostVariants)
   qel_module_variant(${Variant})
 endforeach()

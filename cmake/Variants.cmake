@@ -2,10 +2,10 @@
 # holds its BuildSettings.h, and what builds it:
 #   image    the firmware build links it into a checked PE32
 #   host     the host build makes QelModule_<Name> for tests and benchmarks
-#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION;
-#            the firmware build makes its image too, for the runner's image mode
+#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION
+#            (implies host and image: the runner links the one and boots the other)
 #   agree    the module's board scenarios run on its host build and on its image,
-#            which must agree (implies host; the firmware build makes the image)
+#            which must agree (implies host and image)
 #   qemu     the firmware build boots it under QEMU
 #   fuzz     fuzz targets are built against it
 #   compile  only compiled: the build must refuse (or take) its device list
@@ -25,9 +25,18 @@ function(qel_variant Name)
   if(("runner" IN_LIST Arg_BUILDS) AND (NOT Arg_RUNNER OR NOT Arg_DESCRIPTION))
     message(FATAL_ERROR "variant ${Name}: a runner variant needs RUNNER and DESCRIPTION")
   endif()
+  # What a role needs besides itself, decided here once: the roles that run
+  # the module's host build or its image make both builds.
+  set(Builds ${Arg_BUILDS})
+  foreach(Role IN ITEMS agree runner)
+    if(Role IN_LIST Arg_BUILDS)
+      list(APPEND Builds host image)
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES Builds)
   set_property(GLOBAL APPEND PROPERTY QEL_VARIANTS ${Name})
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_SETTINGS "${Folder}")
-  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_BUILDS ${Arg_BUILDS})
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_BUILDS ${Builds})
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_RUNNER "${Arg_RUNNER}")
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_DESCRIPTION "${Arg_DESCRIPTION}")
 endfunction()
@@ -97,6 +106,7 @@ qel_variant(PciRejectPowerMisaligned BUILDS compile)
 qel_variant(PciRejectPowerExtended BUILDS compile)
 qel_variant(PciRejectUnterminated BUILDS compile)
 qel_variant(PciAcceptEdges BUILDS compile)
+qel_variant(SettingMisspelt BUILDS compile)
 
 # A folder that the table does not list would be a variant nobody builds.
 file(GLOB VariantFolders LIST_DIRECTORIES true RELATIVE "${PROJECT_SOURCE_DIR}/Variants" "${PROJECT_SOURCE_DIR}/Variants/*")
@@ -104,5 +114,12 @@ get_property(ListedVariants GLOBAL PROPERTY QEL_VARIANTS)
 foreach(Folder IN LISTS VariantFolders)
   if(NOT Folder IN_LIST ListedVariants)
     message(FATAL_ERROR "Variants/${Folder} is not listed in cmake/Variants.cmake")
+  endif()
+  # A plain declaration would compile under a misspelt name and quietly leave
+  # the default in force.
+  file(STRINGS "${PROJECT_SOURCE_DIR}/Variants/${Folder}/BuildSettings.h" Plain REGEX "^[ \t]*(inline[ \t]+)?constexpr")
+  if(Plain)
+    message(FATAL_ERROR "Variants/${Folder}/BuildSettings.h: declare each setting with QEL_OVERRIDE or "
+                        "QEL_OVERRIDE_LIST (Include/DefaultSettings.h), not as '${Plain}'")
   endif()
 endforeach()

@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT8 DebugControlMask = 0x21;
+QEL_OVERRIDE(DebugControlMask, 0x21);
 }

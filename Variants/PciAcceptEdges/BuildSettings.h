@@ -6,6 +6,6 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UartPciDevice UartPciDeviceList[] = {
-    {31, 7, 0xFC}, {0, 0, 0}, {UartPciDeviceListEnd, 0, 0}, {0x40, 9, 0x3}};
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {
+    {31, 7, 0xFC}, {0, 0, 0}, {UartPciDeviceListEnd, 0, 0}, {0x40, 9, 0x3}});
 }  // namespace Settings

@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UartPciDevice UartPciDeviceList[] = {{0x03, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}};
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {{0x03, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}});
 }  // namespace Settings

@@ -6,6 +6,6 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UartPciDevice UartPciDeviceList[] = {
-    {0x01, 0, 0}, {0x02, 0, 0x54}, {0x00, 1, 0x44}, {UartPciDeviceListEnd, 0, 0}};
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {
+    {0x01, 0, 0}, {0x02, 0, 0x54}, {0x00, 1, 0x44}, {UartPciDeviceListEnd, 0, 0}});
 }  // namespace Settings

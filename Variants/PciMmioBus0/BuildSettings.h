@@ -5,7 +5,7 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT32 UartBase = 0xFE001000;
-inline constexpr bool UartUseMmio = true;
-inline constexpr UartPciDevice UartPciDeviceList[] = {{0x03, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}};
+QEL_OVERRIDE(UartBase, 0xFE001000);
+QEL_OVERRIDE(UartUseMmio, true);
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {{0x03, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}});
 }  // namespace Settings

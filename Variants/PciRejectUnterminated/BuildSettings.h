@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UartPciDevice UartPciDeviceList[] = {{0x01, 0, 0}, {0x00, 0, 0x44}};
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {{0x01, 0, 0}, {0x00, 0, 0x44}});
 }  // namespace Settings

@@ -8,5 +8,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UartPciDevice UartPciDeviceList[] = {{0x02, 0, 0}, {0x00, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}};
+QEL_OVERRIDE_LIST(UartPciDevice, UartPciDeviceList, {{0x02, 0, 0}, {0x00, 0, 0x44}, {UartPciDeviceListEnd, 0, 0}});
 }  // namespace Settings

@@ -7,6 +7,6 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT32 PcdMaximumUnicodeStringLength = 100;
-inline constexpr UINT32 PcdMaximumAsciiStringLength = 256;
+QEL_OVERRIDE(PcdMaximumUnicodeStringLength, 100);
+QEL_OVERRIDE(PcdMaximumAsciiStringLength, 256);
 }

@@ -6,5 +6,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT8 DebugControlMask = 0x00;
+QEL_OVERRIDE(DebugControlMask, 0x00);
 }

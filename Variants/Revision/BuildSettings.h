@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT32 _gPeimRevision = 0x00010046;
+QEL_OVERRIDE(_gPeimRevision, 0x00010046);
 }

@@ -5,6 +5,6 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr bool UartHardwareFlowControl = true;
-inline constexpr bool UartDetectCable = true;
+QEL_OVERRIDE(UartHardwareFlowControl, true);
+QEL_OVERRIDE(UartDetectCable, true);
 }  // namespace Settings

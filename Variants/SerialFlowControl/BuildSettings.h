@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr bool UartHardwareFlowControl = true;
+QEL_OVERRIDE(UartHardwareFlowControl, true);
 }  // namespace Settings

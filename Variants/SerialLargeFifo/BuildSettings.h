@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT8 UartFifoControl = 0x27;
+QEL_OVERRIDE(UartFifoControl, 0x27);
 }  // namespace Settings

@@ -5,6 +5,6 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr bool UartUseMmio = true;
-inline constexpr UINT32 UartBase = 0xFEDC6000;
+QEL_OVERRIDE(UartUseMmio, true);
+QEL_OVERRIDE(UartBase, 0xFEDC6000);
 }  // namespace Settings

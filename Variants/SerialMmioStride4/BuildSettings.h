@@ -5,7 +5,7 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr bool UartUseMmio = true;
-inline constexpr UINT32 UartBase = 0xFEDC6000;
-inline constexpr UINT32 UartRegisterStride = 4;
+QEL_OVERRIDE(UartUseMmio, true);
+QEL_OVERRIDE(UartBase, 0xFEDC6000);
+QEL_OVERRIDE(UartRegisterStride, 4);
 }  // namespace Settings

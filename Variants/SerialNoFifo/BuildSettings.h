@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT8 UartFifoControl = 0x06;
+QEL_OVERRIDE(UartFifoControl, 0x06);
 }  // namespace Settings

@@ -5,5 +5,5 @@
 
 namespace Settings {
 using namespace DefaultSettings;
-inline constexpr UINT32 UartRegisterStride = 4;
+QEL_OVERRIDE(UartRegisterStride, 4);
 }  // namespace Settings
