@@ -43,9 +43,11 @@ struct Scenario {
   uint32_t Revision = ImageMode::DefaultRevision;
   std::vector<Step> Steps;  // empty: the PEI Foundation calls ModuleEntry
   // How the host run must end ("status 0x...", "returned" or "stalled"), so
-  // that agreement cannot hide a scenario that tests nothing; empty where
-  // the outcome is the host build's own business (a UART that never drains).
+  // that agreement cannot hide a scenario that tests nothing.
   std::string Expect;
+  // What each UART must have sent, where the scenario is about the console.
+  std::optional<std::string> ExpectCom1;
+  std::optional<std::string> ExpectCom2;
 };
 
 // Everything both runs must show alike. Addresses that differ by nature (the

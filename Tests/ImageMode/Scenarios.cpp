@@ -41,6 +41,14 @@ const std::string& Success = Statuses[0];
 const std::string& OutOfResources = Statuses[1];
 const std::string& NotFound = Statuses[2];
 
+const std::string BoardWatchdog = "stalled: board watchdog";
+
+// What the console carries when the first allocation fails and error
+// messages are on.
+const std::string FirstAllocationReport =
+    "\r\nASSERT_EFI_ERROR (Status = Out of Resources)\r\n"
+    "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n";
+
 std::vector<Scenario> Table() {
   std::vector<Scenario> All;
   auto Add = [&](Scenario Each) { All.push_back(std::move(Each)); };
@@ -98,7 +106,9 @@ std::vector<Scenario> Table() {
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ReportFifosOff(); }),
        .Fail = FailAllocation(1),
-       .Expect = OutOfResources});
+       .Expect = OutOfResources,
+       .ExpectCom1 = "",
+       .ExpectCom2 = ""});
   Add({.Name = "NoUarts",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.RemoveUarts(); }),
@@ -106,11 +116,30 @@ std::vector<Scenario> Table() {
        .Expect = OutOfResources});
   Add({.Name = "StuckTransmitters",
        .Variant = "Default",
-       .Board = [](Sim::Board& Board) { Board.StickTransmitters().SetWatchdog(ShortWatchdog); }});
+       .Board = [](Sim::Board& Board) { Board.StickTransmitters().SetWatchdog(ShortWatchdog); },
+       .Expect = BoardWatchdog});
   Add({.Name = "StuckTransmittersWithReport",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.StickTransmitters().SetWatchdog(ShortWatchdog); }),
-       .Fail = FailAllocation(1)});
+       .Fail = FailAllocation(1),
+       .Expect = BoardWatchdog,
+       .ExpectCom1 = "",
+       .ExpectCom2 = ""});
+  // One UART that never drains is given up; the other carries every byte.
+  Add({.Name = "Com1StuckWithReport",
+       .Variant = "Default",
+       .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.Com1().StuckTransmitter = true; }),
+       .Fail = FailAllocation(1),
+       .Expect = OutOfResources,
+       .ExpectCom1 = "",
+       .ExpectCom2 = FirstAllocationReport});
+  Add({.Name = "Com2StuckWithReport",
+       .Variant = "Default",
+       .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.Com2().StuckTransmitter = true; }),
+       .Fail = FailAllocation(1),
+       .Expect = OutOfResources,
+       .ExpectCom1 = FirstAllocationReport,
+       .ExpectCom2 = ""});
   Add({.Name = "InterruptsOnAtEntry",
        .Variant = "Default",
        .Board = [](Sim::Board& Board) { Board.Processor().InterruptFlag = true; },
@@ -221,18 +250,25 @@ std::vector<Scenario> Table() {
          .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ReportFifosOff(); }),
          .Fail = FailAllocation(1),
          .Expect = OutOfResources});
-    // A peer that is there and says stop, or no cable at all, holds a
-    // flow-controlled line (with cable detection, both do).
+    // A peer that is there and says stop holds a flow-controlled line; no
+    // cable at all holds it only with cable detection. A held line is waited
+    // on until the board's watchdog ends the run.
+    const bool FlowControl = std::string(Variant) == "SerialFlowControl";
+    const bool CableDetect = std::string(Variant) == "SerialCableDetect";
     Add({.Name = "PeerSaysStop",
          .Variant = Variant,
          .Board = With(Level(ErrorLevel),
                        [](Sim::Board& Board) { Board.SetModemLines(false, true).SetWatchdog(ShortWatchdog); }),
-         .Fail = FailAllocation(1)});
+         .Fail = FailAllocation(1),
+         .Expect = FlowControl || CableDetect ? BoardWatchdog : OutOfResources,
+         .ExpectCom1 = FlowControl || CableDetect ? "" : FirstAllocationReport});
     Add({.Name = "NoCable",
          .Variant = Variant,
          .Board = With(Level(ErrorLevel),
                        [](Sim::Board& Board) { Board.SetModemLines(false, false).SetWatchdog(ShortWatchdog); }),
-         .Fail = FailAllocation(1)});
+         .Fail = FailAllocation(1),
+         .Expect = CableDetect ? BoardWatchdog : OutOfResources,
+         .ExpectCom1 = CableDetect ? "" : FirstAllocationReport});
   }
   return All;
 }
