@@ -194,3 +194,11 @@ else
     $emulator "$(program ImageEngineBenchmark)" "$firmware/QelVersionPei.efi" | sed 's/^/    /'
   fi
 fi
+
+section "coverage of the module's units by the host tests (bash Tools/coverage.sh)"
+if [[ -f build/host-coverage/coverage-summary.txt ]]; then
+  printf '  %s (measured %s)\n' "$(cat build/host-coverage/coverage-summary.txt)" \
+    "$(date -r build/host-coverage/coverage-summary.txt '+%Y-%m-%d %H:%M')"
+else
+  missing "coverage figures (run bash Tools/coverage.sh; it takes a build of its own)"
+fi

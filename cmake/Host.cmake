@@ -31,6 +31,14 @@ function(qel_module_variant Variant)
   endforeach()
   target_link_libraries(QelModule_${Variant} PUBLIC QelSim)
   target_link_libraries(QelDebugLib_${Variant} PUBLIC QelModule_${Variant})
+  # Only the module's own units are counted; whatever links them takes the
+  # gcov runtime.
+  if(QEL_COVERAGE)
+    foreach(Target QelModule_${Variant} QelDebugLib_${Variant})
+      target_compile_options(${Target} PRIVATE --coverage)
+      target_link_options(${Target} INTERFACE --coverage)
+    endforeach()
+  endif()
 endfunction()
 
 # Where the firmware preset put its images, for image mode (the runner's
