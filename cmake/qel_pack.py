@@ -33,6 +33,27 @@ VOLUME_REVISION = 2
 FILE_HEADER_SIZE = 24
 FILE_ALIGNMENT = 8
 
+# Where the fields lie in a volume header (EFI_FIRMWARE_VOLUME_HEADER): a
+# 16-byte zero vector, the file system GUID, the length, the signature, the
+# attributes, the header's length and checksum, then the block map.
+VOLUME_FILE_SYSTEM = 16
+VOLUME_LENGTH = 32
+VOLUME_SIGNATURE_AT = 40
+VOLUME_ATTRIBUTES = 44
+VOLUME_HEADER_LENGTH = 48
+VOLUME_CHECKSUM = 50
+VOLUME_BLOCK_MAP = 56
+
+# Where the fields lie in a file header (EFI_FFS_FILE_HEADER): the name
+# GUID, the two checksums, type, attributes, a 24-bit size and the state.
+FILE_NAME = 0
+FILE_HEADER_CHECKSUM = 16
+FILE_DATA_CHECKSUM = 17
+FILE_TYPE = 18
+FILE_ATTRIBUTES = 19
+FILE_SIZE = 20
+FILE_STATE = 23
+
 # Volume attributes: readable, memory-mapped, sticky-write, erase polarity 1;
 # bits 16..20 hold log2 of the volume's base alignment.
 FVB2_READ_ENABLED_CAP = 0x00000002
@@ -64,7 +85,16 @@ SECTION_ALIGNMENT = 4
 
 DEPEX_OPCODES = {"PUSH": 0x02, "AND": 0x03, "OR": 0x04, "NOT": 0x05, "TRUE": 0x06, "FALSE": 0x07, "END": 0x08}
 
-# PE/COFF fields the rebase reads and writes.
+# PE/COFF fields the rebase reads and writes: the PE header's offset in the
+# MZ header, then offsets in the COFF header, the optional header and a
+# section header.
+PE_HEADER_OFFSET = 0x3C
+PE_SIGNATURE = b"PE\0\0"
+PE_SECTION_COUNT = 6
+PE_OPTIONAL_HEADER_SIZE = 20
+PE_OPTIONAL_HEADER = 24
+PE32_MAGIC = 0x10B
+PE_ENTRY_POINT = 16
 PE_IMAGE_BASE = 28
 PE_SECTION_ALIGNMENT = 32
 PE_FILE_ALIGNMENT = 36
@@ -72,6 +102,8 @@ PE_SIZE_OF_IMAGE = 56
 PE_DIRECTORY_COUNT = 92
 PE_DIRECTORIES = 96
 PE_RELOCATION_DIRECTORY = 5
+PE_SECTION_HEADER_SIZE = 40
+PE_SECTION_VIRTUAL_SIZE = 8
 REL_ABSOLUTE = 0
 REL_HIGHLOW = 3
 
@@ -187,18 +219,31 @@ def ffs_file(name, kind, data, data_alignment=1, state=FILE_STATE_VALID, checksu
         attributes |= FFS_ATTRIB_CHECKSUM
     size = FILE_HEADER_SIZE + len(data)
     header = bytearray(name + bytes([0, 0, kind, attributes]) + size24(size) + b"\0")
-    header[16] = checksum8(header)  # State and the file checksum count as zero
-    header[17] = checksum8(data) if checksum else FFS_FIXED_CHECKSUM
-    header[23] = state
+    header[FILE_HEADER_CHECKSUM] = header_checksum(header)
+    header[FILE_DATA_CHECKSUM] = checksum8(data) if checksum else FFS_FIXED_CHECKSUM
+    header[FILE_STATE] = state
     return bytes(header) + data
 
 
+def header_checksum(header):
+    """The header checksum of a file header: the state and both checksums
+    count as zero."""
+    counted = bytearray(header[:FILE_HEADER_SIZE])
+    counted[FILE_HEADER_CHECKSUM] = counted[FILE_DATA_CHECKSUM] = counted[FILE_STATE] = 0
+    return checksum8(counted)
+
+
 def data_alignment_of(file_bytes):
-    return DATA_ALIGNMENTS[(file_bytes[19] >> FFS_ATTRIB_DATA_ALIGNMENT_SHIFT) & 7]
+    return DATA_ALIGNMENTS[(file_bytes[FILE_ATTRIBUTES] >> FFS_ATTRIB_DATA_ALIGNMENT_SHIFT) & 7]
 
 
 def file_size(file_bytes):
-    return int.from_bytes(file_bytes[20:23], "little")
+    return int.from_bytes(file_bytes[FILE_SIZE:FILE_SIZE + 3], "little")
+
+
+def set_file_size(file_bytes, offset, size):
+    """Writes size into the header of the file at offset."""
+    file_bytes[offset + FILE_SIZE:offset + FILE_SIZE + 3] = size24(size)
 
 
 def iterate_sections(data, start=0):
@@ -230,10 +275,11 @@ def peim_file(name, image, ui, version, build_number=0, expression="TRUE END"):
 def pe_offsets(image):
     if image[:2] != b"MZ":
         raise PackError("the PE32 has no MZ header")
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    if image[pe:pe + 4] != b"PE\0\0" or struct.unpack_from("<H", image, pe + 24)[0] != 0x10B:
+    pe = struct.unpack_from("<I", image, PE_HEADER_OFFSET)[0]
+    optional = pe + PE_OPTIONAL_HEADER
+    if image[pe:pe + 4] != PE_SIGNATURE or struct.unpack_from("<H", image, optional)[0] != PE32_MAGIC:
         raise PackError("not a PE32 image")
-    return pe, pe + 24
+    return pe, optional
 
 
 def pe_section_alignment(image):
@@ -283,11 +329,12 @@ def rebase(image, new_base):
 def text_section(image):
     """(RVA, bytes in memory) of the image's .text section."""
     pe, optional = pe_offsets(image)
-    count, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
+    count = struct.unpack_from("<H", image, pe + PE_SECTION_COUNT)[0]
+    optional_size = struct.unpack_from("<H", image, pe + PE_OPTIONAL_HEADER_SIZE)[0]
     for index in range(count):
-        header = optional + optional_size + 40 * index
+        header = optional + optional_size + PE_SECTION_HEADER_SIZE * index
         if image[header:header + 8].rstrip(b"\0") == b".text":
-            size, rva, raw_size, raw = struct.unpack_from("<IIII", image, header + 8)
+            size, rva, raw_size, raw = struct.unpack_from("<IIII", image, header + PE_SECTION_VIRTUAL_SIZE)
             return rva, image[raw:raw + min(size, raw_size)]
     raise PackError("the image has no .text section")
 
@@ -304,7 +351,7 @@ def debug_offset(image, debug_image, base):
     _, debug = text_section(rebase(debug_image, (base - delta) % FOUR_GIB))
     if debug[:len(shipped)] != shipped:
         raise PackError("the debug image's code differs from the image's")
-    entries = [struct.unpack_from("<I", each, pe_offsets(each)[1] + 16)[0] for each in (image, debug_image)]
+    entries = [struct.unpack_from("<I", each, pe_offsets(each)[1] + PE_ENTRY_POINT)[0] for each in (image, debug_image)]
     if entries[1] - entries[0] != delta:
         raise PackError("the debug image's entry point differs from the image's")
     return (base - delta) % FOUR_GIB
@@ -319,8 +366,17 @@ def volume_header(size, block_size, alignment_log2, erase_polarity=1):
     header_length = VOLUME_HEADER_SIZE + len(block_map)
     header = bytearray(b"\0" * 16 + guid_bytes(FFS2_GUID) + struct.pack("<Q", size) + VOLUME_SIGNATURE
                        + struct.pack("<IHHHBB", attributes, header_length, 0, 0, 0, VOLUME_REVISION) + block_map)
-    struct.pack_into("<H", header, 50, checksum16(header))
+    struct.pack_into("<H", header, VOLUME_CHECKSUM, volume_checksum(header))
     return bytes(header)
+
+
+def volume_checksum(volume):
+    """The checksum of the header at the start of volume, its own field
+    counted as zero."""
+    length = struct.unpack_from("<H", volume, VOLUME_HEADER_LENGTH)[0]
+    header = bytearray(volume[:length])
+    struct.pack_into("<H", header, VOLUME_CHECKSUM, 0)
+    return checksum16(bytes(header))
 
 
 def pad_file(size, erase):
@@ -330,8 +386,9 @@ def pad_file(size, erase):
 
 
 def with_state(file_bytes, erase_polarity):
-    state = file_bytes[23]
-    return file_bytes[:23] + bytes([(~state & 0xFF) if erase_polarity else state]) + file_bytes[24:]
+    state = file_bytes[FILE_STATE]
+    stored = (~state & 0xFF) if erase_polarity else state
+    return file_bytes[:FILE_STATE] + bytes([stored]) + file_bytes[FILE_STATE + 1:]
 
 
 def rebased_file(file_bytes, address):
@@ -348,8 +405,8 @@ def rebased_file(file_bytes, address):
             data[body:body + length] = image
             images.append((where, image))
     header = bytearray(file_bytes[:FILE_HEADER_SIZE])
-    if header[19] & FFS_ATTRIB_CHECKSUM:
-        header[17] = checksum8(data)
+    if header[FILE_ATTRIBUTES] & FFS_ATTRIB_CHECKSUM:
+        header[FILE_DATA_CHECKSUM] = checksum8(data)
     return bytes(header) + bytes(data), images
 
 
@@ -433,12 +490,13 @@ def describe(image, base=0):
     lines = []
     offset = 0
     while offset + VOLUME_HEADER_SIZE <= len(image):
-        if image[offset + 40:offset + 44] != VOLUME_SIGNATURE:
+        if image[offset + VOLUME_SIGNATURE_AT:offset + VOLUME_SIGNATURE_AT + 4] != VOLUME_SIGNATURE:
             offset += 0x1000
             continue
-        length, _, attributes, header_length = struct.unpack_from("<Q4sIH", image, offset + 32)
+        length, _, attributes, header_length = struct.unpack_from("<Q4sIH", image, offset + VOLUME_LENGTH)
         erase_polarity = bool(attributes & FVB2_ERASE_POLARITY)
-        lines.append("volume %08X: %d bytes, %s" % (base + offset, length, guid_text(image[offset + 16:offset + 32])))
+        file_system = image[offset + VOLUME_FILE_SYSTEM:offset + VOLUME_LENGTH]
+        lines.append("volume %08X: %d bytes, %s" % (base + offset, length, guid_text(file_system)))
         cursor = align(header_length, FILE_ALIGNMENT)
         while cursor + FILE_HEADER_SIZE <= length:
             header = image[offset + cursor:offset + cursor + FILE_HEADER_SIZE]
@@ -446,8 +504,8 @@ def describe(image, base=0):
                 break
             size = file_size(header)
             lines.append("  file %08X: %s type %02X, %d bytes" % (base + offset + cursor, guid_text(header[:16]),
-                                                                 header[18], size))
-            if header[18] != FILE_TYPES["pad"]:
+                                                                 header[FILE_TYPE], size))
+            if header[FILE_TYPE] != FILE_TYPES["pad"]:
                 data = image[offset + cursor + FILE_HEADER_SIZE:offset + cursor + size]
                 for _, kind, body, body_size in iterate_sections(data):
                     lines.append("    section %02X at %08X, %d bytes"

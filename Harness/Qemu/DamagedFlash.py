@@ -17,14 +17,13 @@ import qel_pack  # noqa: E402
 SECOND = "0E5A2C46-7D1B-4F38-9C6A-5B21D0F3A8E7"
 NEVER_INSTALLED = "9D3B1E57-2A64-4C80-B1F9-06E4C8A27D35"
 VOLUME_SIZE = 0x10000
-FIRST_FILE = 0x48  # after the header and its two-entry block map
-VOLUME_CHECKSUM = 50
+HEADER = qel_pack.FILE_HEADER_SIZE
 
 
 def pe32_of(ffs):
-    for _, kind, body, size in qel_pack.iterate_sections(ffs[24:]):
+    for _, kind, body, size in qel_pack.iterate_sections(ffs[HEADER:]):
         if kind == qel_pack.SECTION_PE32:
-            return ffs[24 + body:24 + body + size]
+            return ffs[HEADER + body:HEADER + body + size]
     raise SystemExit("no PE32 in the module's file")
 
 
@@ -39,22 +38,19 @@ def second_peim(image, expression="TRUE END", pe32=True):
 
 def peim_offset(volume):
     """The second PEIM's header offset: the first file that is no pad file."""
-    offset = FIRST_FILE
-    while volume[offset + 18] == qel_pack.FILE_TYPES["pad"]:
-        offset = qel_pack.align(offset + qel_pack.file_size(volume[offset:offset + 24]), 8)
+    header_length = struct.unpack_from("<H", volume, qel_pack.VOLUME_HEADER_LENGTH)[0]
+    offset = qel_pack.align(header_length, qel_pack.FILE_ALIGNMENT)
+    while volume[offset + qel_pack.FILE_TYPE] == qel_pack.FILE_TYPES["pad"]:
+        offset = qel_pack.align(offset + qel_pack.file_size(volume[offset:offset + HEADER]), qel_pack.FILE_ALIGNMENT)
     return offset
 
 
 def fix_header_checksum(volume, offset):
-    header = bytearray(volume[offset:offset + 24])
-    header[16] = header[17] = header[23] = 0
-    volume[offset + 16] = qel_pack.checksum8(header)
+    volume[offset + qel_pack.FILE_HEADER_CHECKSUM] = qel_pack.header_checksum(volume[offset:offset + HEADER])
 
 
 def fix_volume_checksum(volume):
-    length = struct.unpack_from("<H", volume, 48)[0]
-    struct.pack_into("<H", volume, VOLUME_CHECKSUM, 0)
-    struct.pack_into("<H", volume, VOLUME_CHECKSUM, qel_pack.checksum16(bytes(volume[:length])))
+    struct.pack_into("<H", volume, qel_pack.VOLUME_CHECKSUM, qel_pack.volume_checksum(volume))
 
 
 def damaged_volumes(image, base):
@@ -65,27 +61,27 @@ def damaged_volumes(image, base):
     cases = {}
 
     volume = volume_with(good)
-    volume[VOLUME_CHECKSUM] ^= 0x01
+    volume[qel_pack.VOLUME_CHECKSUM] ^= 0x01
     cases["volume-checksum"] = volume
 
     volume = volume_with(good)
-    volume[peim_offset(volume) + 19] ^= 0x04  # an attribute bit, the checksum left as it was
+    volume[peim_offset(volume) + qel_pack.FILE_ATTRIBUTES] ^= 0x04  # an attribute bit, the checksum left as it was
     cases["file-header-checksum"] = volume
 
     volume = volume_with(good)
-    volume[peim_offset(volume) + 24 + 2] ^= 0x01  # a byte of the dependency section
+    volume[peim_offset(volume) + HEADER + 2] ^= 0x01  # a byte of the dependency section
     cases["file-data-checksum"] = volume
 
     volume = volume_with(good)
     offset = peim_offset(volume)
-    volume[offset + 20:offset + 23] = (16).to_bytes(3, "little")
+    qel_pack.set_file_size(volume, offset, 16)
     fix_header_checksum(volume, offset)
     cases["file-size-too-small"] = volume
 
     # The volume ends 4 KiB in, inside the PEIM: a volume cut short.
     volume = volume_with(good)
-    struct.pack_into("<Q", volume, 32, 0x1000)
-    struct.pack_into("<I", volume, 56, 1)
+    struct.pack_into("<Q", volume, qel_pack.VOLUME_LENGTH, 0x1000)
+    struct.pack_into("<I", volume, qel_pack.VOLUME_BLOCK_MAP, 1)  # one block
     fix_volume_checksum(volume)
     cases["file-truncated"] = volume[:0x1000]
 
@@ -93,11 +89,11 @@ def damaged_volumes(image, base):
     # and the cut-off bytes are erased, so the walk goes on into free space.
     volume = volume_with(good)
     offset = peim_offset(volume)
-    full = qel_pack.file_size(volume[offset:offset + 24])
+    full = qel_pack.file_size(volume[offset:offset + HEADER])
     size = full - 64
-    volume[offset + 20:offset + 23] = size.to_bytes(3, "little")
+    qel_pack.set_file_size(volume, offset, size)
     fix_header_checksum(volume, offset)
-    volume[offset + 17] = qel_pack.checksum8(volume[offset + 24:offset + size])
+    volume[offset + qel_pack.FILE_DATA_CHECKSUM] = qel_pack.checksum8(volume[offset + HEADER:offset + size])
     volume[offset + size:offset + full] = b"\xff" * (full - size)
     cases["file-section-overrun"] = volume
 
