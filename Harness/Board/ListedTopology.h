@@ -2,12 +2,12 @@
 // that turns the bus trace into the writes that FindUartBase made.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Processor.h"
 #include "BuildSettings.h"
+#include "HexField.h"
 #include "PciHostBridge.h"
 #include "PciUartFunction.h"
 
@@ -78,20 +78,14 @@ struct Topology {
   }
 };
 
-inline std::string Hex(uint32_t Value, int Digits) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "%0*X", Digits, Value);
-  return Text;
-}
-
 // "cfg BB:DD.F +RRR = VALUE" for a configuration write of the hop at
 // Bus:Device.Function, in the width of the access.
 inline std::string ConfigWrite(uint8_t Bus, const UartPciDevice& At, uint16_t Register, unsigned Size, uint32_t Value) {
-  return "cfg " + Hex(Bus, 2) + ":" + Hex(At.Device, 2) + "." + Hex(At.Function, 1) + " +" + Hex(Register, 3) + " = " +
-         Hex(Value, static_cast<int>(Size * 2));
+  return "cfg " + HexDigits(Bus, 2) + ":" + HexDigits(At.Device, 2) + "." + HexDigits(At.Function, 1) + " +" + HexDigits(Register, 3) + " = " +
+         HexDigits(Value, static_cast<int>(Size * 2));
 }
 inline std::string UartRegisterWrite(uint32_t Address, uint8_t Value) {
-  return std::string(UseMmio ? "mem " : "io ") + Hex(Address, UseMmio ? 8 : 4) + " = " + Hex(Value, 2);
+  return std::string(UseMmio ? "mem " : "io ") + HexDigits(Address, UseMmio ? 8 : 4) + " = " + HexDigits(Value, 2);
 }
 
 // The writes in the trace, in order: configuration writes decoded through
@@ -108,9 +102,9 @@ inline std::vector<std::string> Writes(const std::vector<Sim::BusEvent>& Trace) 
       const auto Register = static_cast<uint16_t>((Word & 0xFC) + (Event.Address - 0xCFC) + ((Word >> 16) & 0xF00));
       Found.push_back(ConfigWrite(static_cast<uint8_t>(Word >> 16), At, Register, Event.Size, Event.Value));
     } else if (Event.What == Sim::BusEvent::Kind::PortOut) {
-      Found.push_back("io " + Hex(Event.Address, 4) + " = " + Hex(Event.Value, 2));
+      Found.push_back("io " + HexDigits(Event.Address, 4) + " = " + HexDigits(Event.Value, 2));
     } else if (Event.What == Sim::BusEvent::Kind::MemoryWrite) {
-      Found.push_back("mem " + Hex(Event.Address, 8) + " = " + Hex(Event.Value, 2));
+      Found.push_back("mem " + HexDigits(Event.Address, 8) + " = " + HexDigits(Event.Value, 2));
     }
   }
   return Found;

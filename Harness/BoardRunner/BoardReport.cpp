@@ -3,9 +3,9 @@
 #include "BoardReport.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "BuildSettings.h"
+#include "HexField.h"
 #include "Library/PrintLib.h"
 #include "Library/SerialPortLib.h"
 #include "Ppi/VersionString.h"
@@ -21,12 +21,6 @@ std::string Formatted(const char* Format, const void* Argument) {
 std::string StatusText(EFI_STATUS Status) {
   char Text[64];
   AsciiFormat(Text, sizeof Text, "%r (0x%08X)", Status, Status);
-  return Text;
-}
-
-std::string Hex(uint32_t Value, int Digits) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%0*X", Digits, Value);
   return Text;
 }
 
@@ -50,7 +44,7 @@ std::string UartLine(Sim::Uart16550Model& Uart) {
   if (Uart.FifosReportedOff) {
     Line += " but IIR reports them off";
   }
-  Line += ", MCR " + Hex(Uart.Mcr(), 2);
+  Line += ", MCR " + HexField(Uart.Mcr(), 2);
   Line += ", " + Counted(Uart.Line().size(), "byte", "bytes") + " sent";
   if (Uart.StuckTransmitter) {
     Line += " (transmitter stuck)";
@@ -92,9 +86,9 @@ std::string CmosLine(Sim::Board& Board) {
   }
   const uint8_t Baud = Board.Cmos().Get(Sim::Board::CmosBaudSelection);
   static const char* const Rates[] = {"115200", "57600", "19200", "9600"};
-  std::string Line = "level mask " + Hex(Mask, 8);
+  std::string Line = "level mask " + HexField(Mask, 8);
   Line += (Mask & 0x80000000u) != 0 ? " (error messages on)" : " (error messages off)";
-  return Line + ", baud byte " + Hex(Baud, 2) + " (" + Rates[(Baud >> 1) & 3] + " baud)";
+  return Line + ", baud byte " + HexField(Baud, 2) + " (" + Rates[(Baud >> 1) & 3] + " baud)";
 }
 
 std::string SuperIoLine(const Sim::SuperIo& Chip) {
@@ -104,7 +98,7 @@ std::string SuperIoLine(const Sim::SuperIo& Chip) {
   std::string Line;
   for (uint8_t Device : {Sim::SuperIo::FirstUartDevice, Sim::SuperIo::SecondUartDevice}) {
     Line += "LD" + std::to_string(Device) + (Chip.Active(Device) ? " active" : " inactive") + " at " +
-            Hex(Chip.Base(Device), 3) + " IRQ " + std::to_string(Chip.Interrupt(Device)) + "   ";
+            HexField(Chip.Base(Device), 3) + " IRQ " + std::to_string(Chip.Interrupt(Device)) + "   ";
   }
   return Line + "(LD" + std::to_string(Chip.SelectedDevice()) + " selected)";
 }
@@ -134,7 +128,7 @@ std::string PpiLine(const FoundationView& View) {
 }
 
 std::string DiagnosticCode(uint32_t Code) {
-  std::string Text = Hex(Code, 8);
+  std::string Text = HexField(Code, 8);
   std::string Characters;
   for (int Shift = 24; Shift >= 0; Shift -= 8) {
     const char Each = static_cast<char>(Code >> Shift);
@@ -213,7 +207,7 @@ std::string TerminalView(const std::string& Bytes, const std::string& Indent) {
       }
       ++Index;
     } else if (Byte < 0x20 || Byte >= 0x7F) {
-      View += Byte == '\r' ? std::string("\\r") : Byte == '\n' ? std::string("\\n") : "\\x" + Hex(Byte, 2).substr(2);
+      View += Byte == '\r' ? std::string("\\r") : Byte == '\n' ? std::string("\\n") : "\\x" + HexDigits(Byte, 2);
     } else {
       View += static_cast<char>(Byte);
     }
@@ -227,7 +221,7 @@ std::string TerminalView(const std::string& Bytes, const std::string& Indent) {
 void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Board& Board, const FoundationView& View,
                       const BootOutcome& Outcome) {
   Out << "QelVersionPei on the simulated board, build '" << Context.Variant << "' (DebugControlMask "
-      << Hex(Settings::DebugControlMask, 2) << ")" << (Outcome.ImageLine ? ", image mode" : ", host build") << "\n";
+      << HexField(Settings::DebugControlMask, 2) << ")" << (Outcome.ImageLine ? ", image mode" : ", host build") << "\n";
   if (Outcome.ImageLine) {
     Out << "  Image          " << *Outcome.ImageLine << "\n";
   }
@@ -249,11 +243,11 @@ void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Boar
   Out << "  Super I/O      " << SuperIoLine(Board.SuperIo()) << "\n";
   if (Context.PciUart) {
     // COM1's model sits behind the PCI function; this build drives no other UART.
-    const std::string At = Context.PciUartInMemory ? Hex(*Context.PciUart, 8) : Hex(*Context.PciUart, 4);
+    const std::string At = Context.PciUartInMemory ? HexField(*Context.PciUart, 8) : HexField(*Context.PciUart, 4);
     Out << "  PCI UART " << At << " " << UartLine(Board.Com1()) << "\n";
   } else {
-    Out << "  COM1 " << Hex(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
-    Out << "  COM2 " << Hex(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";
+    Out << "  COM1 " << HexField(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
+    Out << "  COM2 " << HexField(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";
   }
   const char* TimeoutLabel = "  Timed out      ";
   for (const auto& [Name, Uart] : {std::pair{"COM1", &Board.Com1()}, std::pair{"COM2", &Board.Com2()}}) {

@@ -103,12 +103,8 @@ int ExitStatus(const BootOutcome& Outcome) {
 }
 
 Pei::FailureSwitches FailuresOf(const RunnerOptions& Options) {
-  Pei::FailureSwitches Fail;
-  Fail.FailingAllocation = Options.FailingAllocation;
-  Fail.AllocationStatus = Options.AllocationStatus();
-  Fail.InstallFails = Options.InstallStatus.has_value();
-  Fail.InstallStatus = Options.InstallStatus.value_or(EFI_SUCCESS);
-  return Fail;
+  const auto Fail = Pei::FailureSwitches::Allocation(Options.FailingAllocation, Options.AllocationStatus());
+  return Options.InstallStatus ? Fail.WithInstall(*Options.InstallStatus) : Fail;
 }
 
 BootOutcome BootHost(Pei::NativeServices& Foundation) {

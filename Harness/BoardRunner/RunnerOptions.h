@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Base.h"
+#include "PeiFoundation.h"
 
 struct RunnerOptions {
   std::optional<uint32_t> LevelMask;  // CMOS 0x7A..0x7D
@@ -24,7 +25,7 @@ struct RunnerOptions {
   unsigned FailingAllocation = 0;
   std::optional<EFI_STATUS> FailingAllocationStatus;  // default Out of Resources
   std::optional<EFI_STATUS> InstallStatus;
-  std::optional<uint32_t> Revision;  // default 0x00010046
+  std::optional<uint32_t> Revision;  // default Pei::Foundation::DefaultRevision
   uint64_t HaltPolls = 1000;
   bool Trace = false;
   bool Help = false;
@@ -34,13 +35,13 @@ struct RunnerOptions {
   bool BuiltImage = false;
 
   EFI_STATUS AllocationStatus() const { return FailingAllocationStatus.value_or(EFI_OUT_OF_RESOURCES); }
-  uint32_t ServicesRevision() const { return Revision.value_or(0x00010046); }
+  uint32_t ServicesRevision() const { return Revision.value_or(Pei::Foundation::DefaultRevision); }
 };
 
 // Parses the command line; on a bad argument returns nothing and sets Error.
 std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error);
 
-// The text of --help.
+// The text of --help, made from the table of switches.
 std::string RunnerUsage(const char* Variant);
 
 // Reads 0x-prefixed hexadecimal or decimal; Mask refuses a bare number of

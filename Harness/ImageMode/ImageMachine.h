@@ -39,8 +39,6 @@ inline constexpr uint32_t RebasedFirst = ImageAt;
 inline constexpr uint32_t FileHandle = 0x0F11E000;  // passed through by the module, never used
 }  // namespace Guest
 
-inline constexpr uint32_t DefaultRevision = 0x00010046;  // PI 1.70
-
 // The file is no image this board can run; what() is one line naming why.
 class BadImage : public std::runtime_error {
 public:
@@ -76,7 +74,7 @@ public:
   const LoadedImage& Image() const { return Placed; }
 
   // The stand-in PEI Foundation, its pool and services table in guest memory.
-  void StartFoundation(uint32_t Revision, const Pei::FailureSwitches& Fail = {});
+  void StartFoundation(uint32_t Revision, const Pei::FailureSwitches& Fail = Pei::FailureSwitches::None());
   Pei::Foundation& Foundation() { return Services; }
   const Pei::Foundation& Foundation() const { return Services; }
   void SetRevision(uint32_t Revision);

@@ -2,9 +2,10 @@
 #include "ImageMap.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "HexField.h"
 
 namespace ImageMode {
 
@@ -89,9 +90,7 @@ std::string ImageMap::Describe(uint32_t Rva) const {
   if (Below == nullptr) {
     return "";
   }
-  char Offset[16];
-  std::snprintf(Offset, sizeof Offset, "+0x%X", Rva - Below->Rva);
-  return PlainName(Below->Name) + (Rva == Below->Rva ? "" : Offset);
+  return PlainName(Below->Name) + (Rva == Below->Rva ? "" : "+" + HexField(Rva - Below->Rva, 1));
 }
 
 }  // namespace ImageMode

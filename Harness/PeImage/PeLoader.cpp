@@ -1,7 +1,7 @@
 // A PE32 loader for one relocatable i386 image with no imports.
 #include "PeLoader.h"
 
-#include "PeFormat.h"
+#include "PeHeaders.h"
 
 namespace {
 using namespace PeFormat;
@@ -44,55 +44,52 @@ const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT
 const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, UINT8* Destination,
                         UINT32 DestinationSize, LoadedImage& Image) {
   Image = {};
-  if (FileSize < 2 || Read16(File) != DosSignature) {
-    return "not a PE32 image (no MZ header)";
+  PeHeaders Headers;
+  switch (Headers.Read(File, FileSize)) {
+    case PeHeaders::Missing::MzHeader:
+      return "not a PE32 image (no MZ header)";
+    case PeHeaders::Missing::MzHeaderCut:
+      return "truncated file: it ends inside the MZ header";
+    case PeHeaders::Missing::PeHeadersCut:
+      return "truncated file: it ends inside the PE headers";
+    case PeHeaders::Missing::PeSignature:
+      return "not a PE32 image (no PE signature)";
+    case PeHeaders::Missing::Nothing:
+      break;
   }
-  if (FileSize < 0x40) {
-    return "truncated file: it ends inside the MZ header";
-  }
-  const UINT32 Pe = Read32(File + DosNewHeaderOffset);
-  if (Within(Pe, 4, FileSize) && Read32(File + Pe) == PeSignature && !Within(Pe, OptionalHeader + OptDirectories, FileSize)) {
-    return "truncated file: it ends inside the PE headers";
-  }
-  if (!Within(Pe, OptionalHeader + OptDirectories, FileSize) || Read32(File + Pe) != PeSignature) {
-    return "not a PE32 image (no PE signature)";
-  }
-  const UINT8* Coff = File + Pe;
-  const UINT8* Optional = Coff + OptionalHeader;
-  if (Read16(Coff + CoffMachine) != MachineI386) {
+  if (Headers.Machine() != MachineI386) {
     return "the image is for another machine than i386";
   }
-  const UINT16 Characteristics = Read16(Coff + CoffCharacteristics);
+  const UINT16 Characteristics = Headers.Characteristics();
   if ((Characteristics & ExecutableImage) == 0 || (Characteristics & RelocationsStripped) != 0) {
     return "not an executable image with relocations";
   }
-  if (Read16(Optional + OptMagic) != Pe32Magic) {
+  if (Headers.Magic() != Pe32Magic) {
     return "optional header is not PE32";
   }
-  if (Read16(Optional + OptSubsystem) != SubsystemBootServiceDriver) {
+  if (Headers.Subsystem() != SubsystemBootServiceDriver) {
     return "subsystem is not EFI boot service driver";
   }
-  const UINT32 OptionalSize = Read16(Coff + CoffOptionalHeaderSize);
-  const UINT32 DirectoryCount = Read32(Optional + OptDirectoryCount);
-  if (!Within(Pe + OptionalHeader, OptionalSize, FileSize)) {
+  if (!Headers.OptionalHeaderFits()) {
     return "truncated file: it ends inside the optional header";
   }
-  if (DirectoryCount <= RelocationDirectory || DirectoryCount > 16 || OptDirectories + DirectoryCount * 8 > OptionalSize) {
+  const UINT32 DirectoryCount = Headers.DirectoryCount();
+  if (DirectoryCount <= RelocationDirectory || DirectoryCount > 16 || !Headers.HoldsDirectory(DirectoryCount - 1)) {
     return "optional header too short for the relocation directory";
   }
-  if (Read32(Optional + OptDirectories + ImportDirectory * 8 + 4) != 0) {
+  if (Headers.Directory(ImportDirectory).Size != 0) {
     return "the image imports symbols";
   }
   Image.Address = RunAddress;
-  Image.PreferredBase = Read32(Optional + OptImageBase);
-  Image.Size = Read32(Optional + OptSizeOfImage);
-  const UINT32 HeadersSize = Read32(Optional + OptSizeOfHeaders);
-  const UINT32 EntryRva = Read32(Optional + OptEntryPoint);
+  Image.PreferredBase = Headers.ImageBase();
+  Image.Size = Headers.SizeOfImage();
+  const UINT32 HeadersSize = Headers.SizeOfHeaders();
+  const UINT32 EntryRva = Headers.EntryRva();
   if (Image.Size > LargestImage || HeadersSize > Image.Size || HeadersSize > FileSize || EntryRva >= Image.Size) {
     return "image size, header size or entry point out of range";
   }
   // Flash images run in place, which needs every RVA to equal its file offset.
-  if (Read32(Optional + OptSectionAlignment) != Read32(Optional + OptFileAlignment)) {
+  if (Headers.SectionAlignment() != Headers.FileAlignment()) {
     return "section alignment differs from file alignment, so the image cannot run in place";
   }
   if (Image.Size > DestinationSize) {
@@ -103,40 +100,33 @@ const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, U
   for (UINT32 Index = 0; Index < Image.Size; ++Index) {
     Target[Index] = Index < HeadersSize ? File[Index] : 0;
   }
-  const UINT32 SectionCount = Read16(Coff + CoffSectionCount);
-  const UINT32 SectionTable = Pe + OptionalHeader + OptionalSize;
-  if (!Within(SectionTable, SectionCount * SectionHeaderSize, FileSize)) {
+  if (!Headers.SectionTableFits()) {
     return "section table outside the file";
   }
-  for (UINT32 Index = 0; Index < SectionCount; ++Index) {
-    const UINT8* Header = File + SectionTable + Index * SectionHeaderSize;
-    const UINT32 Rva = Read32(Header + SectionRva);
-    const UINT32 VirtualSize = Read32(Header + SectionVirtualSize);
-    const UINT32 RawSize = Read32(Header + SectionRawSize);
-    const UINT32 RawOffset = Read32(Header + SectionRawOffset);
-    const UINT32 CopySize = RawSize < VirtualSize ? RawSize : VirtualSize;
-    if (!Within(Rva, VirtualSize, Image.Size)) {
+  for (UINT32 Index = 0; Index < Headers.SectionCount(); ++Index) {
+    const PeSection Section = Headers.Section(Index);
+    const UINT32 CopySize = Section.RawSize < Section.VirtualSize ? Section.RawSize : Section.VirtualSize;
+    if (!Within(Section.Rva, Section.VirtualSize, Image.Size)) {
       return "a section lies outside the image";
     }
-    if (!Within(RawOffset, CopySize, FileSize)) {
+    if (!Within(Section.RawOffset, CopySize, FileSize)) {
       return "truncated file: a section's data runs past its end";
     }
     // Flash is read-only: a section that expects writes would fault in place.
-    if ((Read32(Header + SectionCharacteristics) & SectionWritable) != 0) {
+    if ((Section.Characteristics & SectionWritable) != 0) {
       return "a section is writable, so the image cannot run in place from flash";
     }
     for (UINT32 Byte = 0; Byte < CopySize; ++Byte) {
-      Target[Rva + Byte] = File[RawOffset + Byte];
+      Target[Section.Rva + Byte] = File[Section.RawOffset + Byte];
     }
-    NoteSection(Image, Header);
+    NoteSection(Image, Section.Header);
   }
 
-  const UINT32 RelocationRva = Read32(Optional + OptDirectories + RelocationDirectory * 8);
-  const UINT32 RelocationSize = Read32(Optional + OptDirectories + RelocationDirectory * 8 + 4);
-  if (RelocationSize == 0 || !Within(RelocationRva, RelocationSize, Image.Size)) {
+  const PeDirectory Relocations = Headers.Directory(RelocationDirectory);
+  if (Relocations.Size == 0 || !Within(Relocations.Rva, Relocations.Size, Image.Size)) {
     return "no base relocation directory inside the image";
   }
-  if (const CHAR8* Refused = ApplyRelocations(Target + RelocationRva, RelocationSize, Target, Image)) {
+  if (const CHAR8* Refused = ApplyRelocations(Target + Relocations.Rva, Relocations.Size, Target, Image)) {
     return Refused;
   }
   Image.Entry = RunAddress + EntryRva;
@@ -144,11 +134,9 @@ const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, U
 }
 
 const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image) {
-  if (FileSize >= OptionalHeader + OptDirectories && Read16(File) == DosSignature) {
-    const UINT32 Pe = Read32(File + DosNewHeaderOffset);
-    if (Within(Pe, OptionalHeader + OptDirectories, FileSize) && Read32(File + Pe + OptionalHeader + OptImageBase) == LoadAddress) {
-      return "the load address equals the image base, so relocations would go untested";
-    }
+  PeHeaders Headers;
+  if (Headers.Read(File, FileSize) == PeHeaders::Missing::Nothing && Headers.ImageBase() == LoadAddress) {
+    return "the load address equals the image base, so relocations would go untested";
   }
   return PlaceImage(File, FileSize, LoadAddress, reinterpret_cast<UINT8*>(LoadAddress), LargestImage, Image);
 }

@@ -4,8 +4,6 @@
 
 namespace Pei {
 namespace {
-constexpr UINT64 PeiServicesSignature = 0x5652455320494550ull;  // "PEI SERV"
-
 // The services the module has no business calling take no arguments here, so
 // they cannot find their foundation through PeiServices: the last one started
 // takes the report (there is no destructor to clear it, since the QEMU
@@ -22,7 +20,7 @@ T* PointerTo(Address At) {
 void NativeServices::Start(UINT32 Revision, const FailureSwitches& Fail) {
   Reset(SameAddressSpace(), PoolStorage, AddressOf(PoolStorage), PoolBytes, Fail);
   ServicesTable = {};
-  ServicesTable.Hdr.Signature = PeiServicesSignature;
+  ServicesTable.Hdr.Signature = ServicesSignature;
   ServicesTable.Hdr.Revision = Revision;
   ServicesTable.Hdr.HeaderSize = sizeof(EFI_PEI_SERVICES);
   EFI_PEI_OTHER_SERVICE* Others[] = {
@@ -45,18 +43,10 @@ void NativeServices::Start(UINT32 Revision, const FailureSwitches& Fail) {
 }
 
 void NativeServices::FailAllocation(UINT32 Nth, EFI_STATUS Status) {
-  FailureSwitches Fail = Failures();
-  Fail.FailingAllocation = Nth;
-  Fail.AllocationStatus = Status;
-  SetFailures(Fail);
+  SetFailures(Failures().WithAllocation(Nth, Status));
 }
 
-void NativeServices::FailInstallPpi(EFI_STATUS Status) {
-  FailureSwitches Fail = Failures();
-  Fail.InstallFails = true;
-  Fail.InstallStatus = Status;
-  SetFailures(Fail);
-}
+void NativeServices::FailInstallPpi(EFI_STATUS Status) { SetFailures(Failures().WithInstall(Status)); }
 
 EFI_STATUS NativeServices::LocatePpi(const EFI_GUID& Guid, UINTN Instance, EFI_PEI_PPI_DESCRIPTOR** Descriptor,
                                      VOID** Ppi) const {

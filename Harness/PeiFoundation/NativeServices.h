@@ -9,10 +9,9 @@ namespace Pei {
 
 class NativeServices : public Foundation {
 public:
-  static constexpr UINT32 DefaultRevision = 0x00010046;  // PI 1.70
   static constexpr UINT32 PoolBytes = 16 * 1024;
 
-  explicit NativeServices(UINT32 Revision = DefaultRevision) { Start(Revision, {}); }
+  explicit NativeServices(UINT32 Revision = DefaultRevision) { Start(Revision, FailureSwitches::None()); }
   // Leaves everything zero, so that a static instance needs no constructor
   // to run (the QEMU stand-in runs none); Start makes it usable.
   struct NotStartedYet {};

@@ -22,11 +22,36 @@ struct MemoryView {
 // Reads this address space directly (host build, QEMU stand-in).
 MemoryView SameAddressSpace();
 
+// What the foundation gets wrong on purpose. Built by name, so that a reader
+// sees which failure a scenario asks for: FailureSwitches::Allocation(2),
+// FailureSwitches::Install(EFI_OUT_OF_RESOURCES), or one with the other.
 struct FailureSwitches {
   UINT32 FailingAllocation = 0;  // 1-based; 0 for none
   EFI_STATUS AllocationStatus = EFI_OUT_OF_RESOURCES;
   bool InstallFails = false;
   EFI_STATUS InstallStatus = EFI_SUCCESS;
+
+  static constexpr FailureSwitches None() { return {}; }
+  // The Nth AllocatePool answers Status and gives no block, even when Status
+  // is no error (a foundation that claims success).
+  static constexpr FailureSwitches Allocation(UINT32 Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES) {
+    return None().WithAllocation(Nth, Status);
+  }
+  // InstallPpi answers Status without installing.
+  static constexpr FailureSwitches Install(EFI_STATUS Status) { return None().WithInstall(Status); }
+
+  constexpr FailureSwitches WithAllocation(UINT32 Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES) const {
+    FailureSwitches With = *this;
+    With.FailingAllocation = Nth;
+    With.AllocationStatus = Status;
+    return With;
+  }
+  constexpr FailureSwitches WithInstall(EFI_STATUS Status) const {
+    FailureSwitches With = *this;
+    With.InstallFails = true;
+    With.InstallStatus = Status;
+    return With;
+  }
 };
 
 class Foundation {
@@ -35,6 +60,10 @@ public:
   static constexpr UINT32 MaxPpis = 16;
   static constexpr UINT32 PoolAlignment = 8;  // as PI requires of pool blocks
   static constexpr UINT8 PoolPaint = 0xAF;
+  // The services table this foundation stands behind: its header's
+  // signature, and the revision it carries unless a scenario sets another.
+  static constexpr UINT64 ServicesSignature = 0x5652455320494550ull;  // "PEI SERV"
+  static constexpr UINT32 DefaultRevision = 0x00010046;                // PI 1.70
 
   struct Block {
     Address At;

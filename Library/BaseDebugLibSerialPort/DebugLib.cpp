@@ -4,6 +4,7 @@
 #include "Library/BaseLib.h"
 #include "Library/CmosLib.h"
 #include "Library/DebugLib.h"
+#include "Library/HaltCodes.h"
 #include "Library/IoLib.h"
 #include "Library/PrintLib.h"
 #include "Library/SerialPortLib.h"
@@ -22,10 +23,6 @@ static_assert(Settings::PcdMaximumAsciiStringLength == 0 || Settings::PcdMaximum
               "a narrow string limit below the message buffer size makes assertion reports recurse");
 
 constexpr UINT8 CmosErrorLevelByte = 0x7A;  // 0x7A..0x7D, least significant first
-
-constexpr UINT16 HaltCodePort = 0xE8;
-constexpr UINT32 HaltEnterCode = 0x4C6F6F70;  // "Loop"
-constexpr UINT32 HaltLeaveCode = 0x4C456E64;  // "LEnd"
 
 void WriteToConsole(const CHAR8* Text) {
   SerialWrite(reinterpret_cast<const UINT8*>(Text), AsciiLength(Text));

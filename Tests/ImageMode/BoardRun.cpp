@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "BuildSettings.h"
+#include "HexField.h"
 #include "Library/DebugLib.h"
 #include "Library/PeimEntryPoint.h"
 #include "Library/SerialPortLib.h"
@@ -16,12 +17,6 @@
 namespace Agreement {
 namespace {
 constexpr bool HasPciList = Settings::UartPciDeviceList[0].Device != UartPciDeviceListEnd;
-
-std::string Hex(uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%08X", Value);
-  return Text;
-}
 
 // The board, with the PCI way of the scenario when the build has one.
 struct Bench {
@@ -78,9 +73,9 @@ std::string DescribePpi(const Pei::Foundation& Foundation, const Reader& Read, P
     return "unreadable descriptor";
   }
   auto Where = [&](uint32_t Address) {
-    return Foundation.InPool(Address, 1) ? "pool+" + Hex(Address - Foundation.PoolBase()) : std::string("outside the pool");
+    return Foundation.InPool(Address, 1) ? "pool+" + HexField(Address - Foundation.PoolBase()) : std::string("outside the pool");
   };
-  std::string Text = "descriptor at " + Where(At) + ", flags " + Hex(Descriptor[0]) + ", GUID";
+  std::string Text = "descriptor at " + Where(At) + ", flags " + HexField(Descriptor[0]) + ", GUID";
   uint8_t Guid[16] = {};
   if (!Read(Descriptor[1], Guid, sizeof Guid)) {
     return Text + " unreadable";
@@ -113,7 +108,7 @@ void Finish(Record& Into, Sim::Board& Board, const Pei::Foundation& Foundation, 
   Into.Installs = Foundation.InstallCalls();
   for (UINT32 Index = 0; Index < Foundation.BlockCount(); ++Index) {
     const Pei::Foundation::Block Block = Foundation.BlockAt(Index);
-    Into.Blocks.push_back("pool+" + Hex(Block.At - Foundation.PoolBase()) + " " + std::to_string(Block.Size) + " bytes");
+    Into.Blocks.push_back("pool+" + HexField(Block.At - Foundation.PoolBase()) + " " + std::to_string(Block.Size) + " bytes");
   }
   Into.PoolTailUntouched = Foundation.PoolTailUntouched();
   for (UINT32 Index = 0; Index < Foundation.InstalledCount(); ++Index) {
@@ -165,7 +160,7 @@ Record RunOnHost(const Scenario& Which) {
   Record Into;
   try {
     if (Which.Steps.empty()) {
-      Into.Outcome = "status " + Hex(ModuleEntry(nullptr, Foundation.Services()));
+      Into.Outcome = "status " + HexField(ModuleEntry(nullptr, Foundation.Services()));
     } else {
       for (const Step& Call : Which.Steps) {
         if (Call.Before) {
@@ -193,7 +188,7 @@ Record RunOnImage(const Scenario& Which, const std::string& ImagePath) {
   Record Into;
   try {
     if (Which.Steps.empty()) {
-      Into.Outcome = "status " + Hex(Machine.RunModuleEntry());
+      Into.Outcome = "status " + HexField(Machine.RunModuleEntry());
       Into.Instructions = Machine.Instructions();
       Into.StackBytes = Machine.DeepestStack();
     } else {

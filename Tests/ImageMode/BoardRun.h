@@ -39,8 +39,8 @@ struct Scenario {
   std::function<void(Sim::Board&)> Board;  // set-up before the run
   PciWay Way = PciWay::None;
   bool UartsFollowSuperIo = false;
-  Pei::FailureSwitches Fail{};
-  uint32_t Revision = ImageMode::DefaultRevision;
+  Pei::FailureSwitches Fail = Pei::FailureSwitches::None();
+  uint32_t Revision = Pei::Foundation::DefaultRevision;
   std::vector<Step> Steps;  // empty: the PEI Foundation calls ModuleEntry
   // How the host run must end ("status 0x...", "returned" or "stalled"), so
   // that agreement cannot hide a scenario that tests nothing.

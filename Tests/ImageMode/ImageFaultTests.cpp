@@ -96,10 +96,71 @@ TEST_F(ImageMachineTest, FetchOutsideTheImage_IsNamedWithItsRegion) {
   EXPECT_EQ(FaultOfCall(0x00050000, {}), "fetch outside the image at 0x00050000 (unmapped memory)");
 }
 
+// A model that fails on a read and stalls on a write, in front of whatever
+// else answers at its ports.
+class FailingModel : public Sim::PortDevice, public Sim::MemoryDevice {
+public:
+  explicit FailingModel(Sim::Processor& OnBus) : Bus(OnBus) { Bus.MapPorts(0x120, 0x121, *this); }
+  ~FailingModel() override {
+    Bus.UnmapPorts(*this);
+    Bus.UnmapMemory(*this);
+  }
+  uint32_t PortRead(uint16_t, unsigned) override { throw std::logic_error("no register at 0x120"); }
+  void PortWrite(uint16_t, unsigned, uint32_t) override { throw Sim::BoardStall("board watchdog: the model hangs"); }
+  uint8_t MemoryRead(uint32_t) override { return 0xFF; }
+  void MemoryWrite(uint32_t, uint8_t) override {}
+
+private:
+  Sim::Processor& Bus;
+};
+
+TEST_F(ImageMachineTest, BoardModelFailureAndStall_EndTheRunWithTheirReports) {
+  Machine->UseMap(ImageMode::ImageMap::Read(std::string(QEL_GOOD_IMAGE).substr(0, std::string(QEL_GOOD_IMAGE).rfind('.')) +
+                                           ".map"));
+  FailingModel Model(Board.Processor());
+  EXPECT_EQ(FaultOfCall(Machine->Routine("PortIn8"), {0x120}), "the board model failed: no register at 0x120");
+  try {
+    Machine->Call(Machine->Routine("PortOut8"), {0x121, 0x5A});
+    ADD_FAILURE() << "a stalled board let the call return";
+  } catch (const Sim::BoardStall& Stall) {
+    EXPECT_STREQ(Stall.what(), "board watchdog: the model hangs");
+  }
+  // The machine is usable again afterwards.
+  EXPECT_EQ(Machine->Call(Machine->Routine("PortIn8"), {0x80}) & 0xFF, 0xFFu);
+}
+
+// The guest regions, as the fault reports name them; the gaps and the null
+// page go by their address.
+TEST_F(ImageMachineTest, GuestAddresses_AreNamedByTheirRegion) {
+  EXPECT_EQ(Machine->Where(Guest::StackFirst), "0x00100000 (stack)");
+  EXPECT_EQ(Machine->Where(Guest::StackTop - 1), "0x0010FFFF (stack)");
+  EXPECT_EQ(Machine->Where(Guest::StackFirst - 1), "0x000FFFFF (below the stack: an overflow)");
+  EXPECT_EQ(Machine->Where(Guest::ServicesAt + 4), "0x00200004 (services table)");
+  EXPECT_EQ(Machine->Where(Guest::TrapsAt), "0x00201000 (services trap page)");
+  EXPECT_EQ(Machine->Where(Guest::ScratchAt + Guest::ScratchBytes - 1), "0x0030FFFF (argument scratch)");
+  EXPECT_EQ(Machine->Where(Guest::PoolAt + Guest::PoolBytes), "0x00404000");
+  EXPECT_EQ(Machine->Where(0x10), "0x00000010");
+  EXPECT_EQ(Machine->Where(Guest::StackTop), "0x00110000");
+}
+
+// A device window must not hide guest memory, nor the guard below the stack
+// that makes an overflow fault.
+TEST_F(ImageMachineTest, DeviceWindowOverGuestMemory_IsRefused) {
+  FailingModel Model(Board.Processor());
+  Board.Processor().MapMemory(Guest::StackFirst - 0x100, Guest::StackFirst - 1, Model);
+  try {
+    Machine->MapDeviceWindows();
+    ADD_FAILURE() << "a device window over the stack's guard was mapped";
+  } catch (const ImageFault& Refused) {
+    EXPECT_STREQ(Refused.what(), "the board's device window 0x000FFF00..0x000FFFFF overlaps 0x000FF000 (below the "
+                                 "stack: an overflow)");
+  }
+}
+
 TEST_F(ImageMachineTest, EntryPointCalledTwice_ReportsTwice) {
   Board.SetLevelMask(0x80000000);
   for (unsigned Boot = 1; Boot <= 2; ++Boot) {
-    Machine->StartFoundation(ImageMode::DefaultRevision, {.FailingAllocation = 1});
+    Machine->StartFoundation(Pei::Foundation::DefaultRevision, Pei::FailureSwitches::Allocation(1));
     EXPECT_EQ(Machine->RunModuleEntry(), EFI_OUT_OF_RESOURCES);
     EXPECT_GT(Machine->Instructions(), 1000u);
     EXPECT_GT(Machine->DeepestStack(), 256u);
@@ -119,7 +180,7 @@ std::vector<Sim::BusEvent> FailedAllocationTrace(const std::vector<uint8_t>& Fil
   Board.SetLevelMask(0x80000000);
   ImageMachine Machine(Board.Processor(), File);
   EXPECT_EQ(Machine.Image().Address, ExpectedAddress);
-  Machine.StartFoundation(ImageMode::DefaultRevision, {.FailingAllocation = 2});
+  Machine.StartFoundation(Pei::Foundation::DefaultRevision, Pei::FailureSwitches::Allocation(2));
   EXPECT_EQ(Machine.RunModuleEntry(), EFI_OUT_OF_RESOURCES);
   return Board.Processor().Trace();
 }

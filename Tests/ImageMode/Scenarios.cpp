@@ -10,19 +10,7 @@ constexpr uint32_t ErrorLevel = 0x80000000;
 constexpr uint32_t AllLevels = 0xFFFFFFFF;
 constexpr uint64_t ShortWatchdog = 20000;
 
-Pei::FailureSwitches FailAllocation(UINT32 Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES) {
-  Pei::FailureSwitches Fail;
-  Fail.FailingAllocation = Nth;
-  Fail.AllocationStatus = Status;
-  return Fail;
-}
-
-Pei::FailureSwitches FailInstall(EFI_STATUS Status) {
-  Pei::FailureSwitches Fail;
-  Fail.InstallFails = true;
-  Fail.InstallStatus = Status;
-  return Fail;
-}
+using Failing = Pei::FailureSwitches;
 
 std::function<void(Sim::Board&)> Level(uint32_t Mask) {
   return [Mask](Sim::Board& Board) { Board.SetLevelMask(Mask); };
@@ -55,15 +43,16 @@ std::vector<Scenario> Table() {
 
   // Boots of the shipped settings: the console, the reports, the foundation's failures.
   Add({.Name = "FreshBoard", .Variant = "Default", .Expect = Success});
-  Add({.Name = "FirstAllocationFails", .Variant = "Default", .Board = Level(ErrorLevel), .Fail = FailAllocation(1),
+  Add({.Name = "FirstAllocationFails", .Variant = "Default", .Board = Level(ErrorLevel), .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "SecondAllocationFailsNotFound", .Variant = "Default", .Board = Level(ErrorLevel),
-       .Fail = FailAllocation(2, EFI_NOT_FOUND), .Expect = NotFound});
-  Add({.Name = "LevelMaskWithoutErrorBit", .Variant = "Default", .Board = Level(0x7FFFFFFF), .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(2, EFI_NOT_FOUND), .Expect = NotFound});
+  Add({.Name = "LevelMaskWithoutErrorBit", .Variant = "Default", .Board = Level(0x7FFFFFFF),
+       .Fail = Failing::Allocation(1), .Expect = OutOfResources});
+  Add({.Name = "LevelMaskZero", .Variant = "Default", .Board = Level(0), .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
-  Add({.Name = "LevelMaskZero", .Variant = "Default", .Board = Level(0), .Fail = FailAllocation(1), .Expect = OutOfResources});
-  Add({.Name = "InstallFails", .Variant = "Default", .Board = Level(AllLevels), .Fail = FailInstall(EFI_OUT_OF_RESOURCES),
-       .Expect = OutOfResources});
+  Add({.Name = "InstallFails", .Variant = "Default", .Board = Level(AllLevels),
+       .Fail = Failing::Install(EFI_OUT_OF_RESOURCES), .Expect = OutOfResources});
   Add({.Name = "ConfiguredBoard",
        .Variant = "Default",
        .Board = [](Sim::Board& Board) { Board.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts(); },
@@ -71,48 +60,48 @@ std::vector<Scenario> Table() {
   Add({.Name = "UartsLeftAt9600",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.PreconfigureUarts(12); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   for (const uint8_t Baud : {0x02, 0x04, 0x06, 0x07}) {
     Add({.Name = "BaudByte" + std::to_string(Baud),
          .Variant = "Default",
          .Board = With(Level(ErrorLevel), [Baud](Sim::Board& Board) { Board.SelectBaud(Baud); }),
-         .Fail = FailAllocation(2),
+         .Fail = Failing::Allocation(2),
          .Expect = OutOfResources});
   }
   Add({.Name = "SuperIoAbsent",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.RemoveSuperIo(); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "OnlyCom2DeviceActive",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ActivateCom2Device(); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "UartsFollowSuperIo",
        .Variant = "Default",
        .Board = Level(ErrorLevel),
        .UartsFollowSuperIo = true,
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "SuperIoAbsentUartsFollowIt",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.RemoveSuperIo(); }),
        .UartsFollowSuperIo = true,
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "FifosReportedOff",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ReportFifosOff(); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources,
        .ExpectCom1 = "",
        .ExpectCom2 = ""});
   Add({.Name = "NoUarts",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.RemoveUarts(); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources});
   Add({.Name = "StuckTransmitters",
        .Variant = "Default",
@@ -121,7 +110,7 @@ std::vector<Scenario> Table() {
   Add({.Name = "StuckTransmittersWithReport",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.StickTransmitters().SetWatchdog(ShortWatchdog); }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = BoardWatchdog,
        .ExpectCom1 = "",
        .ExpectCom2 = ""});
@@ -129,14 +118,14 @@ std::vector<Scenario> Table() {
   Add({.Name = "Com1StuckWithReport",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.Com1().StuckTransmitter = true; }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources,
        .ExpectCom1 = "",
        .ExpectCom2 = FirstAllocationReport});
   Add({.Name = "Com2StuckWithReport",
        .Variant = "Default",
        .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.Com2().StuckTransmitter = true; }),
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = OutOfResources,
        .ExpectCom1 = FirstAllocationReport,
        .ExpectCom2 = ""});
@@ -182,7 +171,7 @@ std::vector<Scenario> Table() {
   // The other reporting policies.
   for (const char* Variant : {"Release", "DebugNoTrap", "DebugHalt"}) {
     Add({.Name = "FreshBoard", .Variant = Variant, .Board = Level(AllLevels), .Expect = Success});
-    Add({.Name = "FailedAllocation", .Variant = Variant, .Board = Level(AllLevels), .Fail = FailAllocation(1),
+    Add({.Name = "FailedAllocation", .Variant = Variant, .Board = Level(AllLevels), .Fail = Failing::Allocation(1),
          .Expect = OutOfResources});
   }
   Add({.Name = "HaltNeverReleased",
@@ -192,7 +181,7 @@ std::vector<Scenario> Table() {
              Board.SetLevelMask(AllLevels).SetWatchdog(ShortWatchdog);
              Board.Processor().SpinPollsBeforeRelease = 0;
            },
-       .Fail = FailAllocation(1),
+       .Fail = Failing::Allocation(1),
        .Expect = "stalled"});
 
   // The revision check, before and after an earlier stage left a line up.
@@ -214,7 +203,7 @@ std::vector<Scenario> Table() {
          .Variant = Variant,
          .Board = Level(ErrorLevel),
          .Way = PciWay::Listed,
-         .Fail = FailAllocation(1),
+         .Fail = Failing::Allocation(1),
          .Expect = OutOfResources});
     Add({.Name = "InterruptsOnAtEntry",
          .Variant = Variant,
@@ -229,7 +218,7 @@ std::vector<Scenario> Table() {
          .Variant = Variant,
          .Board = Level(AllLevels),
          .Way = PciWay::BridgeWithoutBus,
-         .Fail = FailAllocation(2),
+         .Fail = Failing::Allocation(2),
          .Expect = OutOfResources});
   }
   // The console's other builds: registers in memory or strided, hardware flow
@@ -237,18 +226,18 @@ std::vector<Scenario> Table() {
   for (const char* Variant : {"SerialMmio", "SerialMmioStride4", "SerialStride4", "SerialFlowControl",
                               "SerialCableDetect", "SerialNoFifo", "SerialLargeFifo"}) {
     Add({.Name = "FreshBoard", .Variant = Variant, .Board = Level(AllLevels), .Expect = Success});
-    Add({.Name = "ReportOnFailedAllocation", .Variant = Variant, .Board = Level(ErrorLevel), .Fail = FailAllocation(1),
-         .Expect = OutOfResources});
+    Add({.Name = "ReportOnFailedAllocation", .Variant = Variant, .Board = Level(ErrorLevel),
+         .Fail = Failing::Allocation(1), .Expect = OutOfResources});
     Add({.Name = "ConfiguredBoard",
          .Variant = Variant,
          .Board = With(Level(ErrorLevel),
                        [](Sim::Board& Board) { Board.ActivateCom1Device().ActivateCom2Device().PreconfigureUarts(); }),
-         .Fail = FailAllocation(2),
+         .Fail = Failing::Allocation(2),
          .Expect = OutOfResources});
     Add({.Name = "FifosReportedOff",
          .Variant = Variant,
          .Board = With(Level(ErrorLevel), [](Sim::Board& Board) { Board.ReportFifosOff(); }),
-         .Fail = FailAllocation(1),
+         .Fail = Failing::Allocation(1),
          .Expect = OutOfResources});
     // A peer that is there and says stop holds a flow-controlled line; no
     // cable at all holds it only with cable detection. A held line is waited
@@ -259,14 +248,14 @@ std::vector<Scenario> Table() {
          .Variant = Variant,
          .Board = With(Level(ErrorLevel),
                        [](Sim::Board& Board) { Board.SetModemLines(false, true).SetWatchdog(ShortWatchdog); }),
-         .Fail = FailAllocation(1),
+         .Fail = Failing::Allocation(1),
          .Expect = FlowControl || CableDetect ? BoardWatchdog : OutOfResources,
          .ExpectCom1 = FlowControl || CableDetect ? "" : FirstAllocationReport});
     Add({.Name = "NoCable",
          .Variant = Variant,
          .Board = With(Level(ErrorLevel),
                        [](Sim::Board& Board) { Board.SetModemLines(false, false).SetWatchdog(ShortWatchdog); }),
-         .Fail = FailAllocation(1),
+         .Fail = Failing::Allocation(1),
          .Expect = CableDetect ? BoardWatchdog : OutOfResources,
          .ExpectCom1 = CableDetect ? "" : FirstAllocationReport});
   }

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "BuildSettings.h"
+#include "Library/HaltCodes.h"
 #include "ModuleBoard.h"
 
 namespace {
-constexpr uint32_t HaltEnter = 0x4C6F6F70;
-constexpr uint32_t HaltLeave = 0x4C456E64;
 const std::string AssertionLine = "ASSERT QelVersionPei/QelVersionPei.cpp(97): !EFI_ERROR (Status)\r\n";
 
 struct Expected {
@@ -23,7 +22,7 @@ Expected ForThisBuild() {
     case 0x1F:
       return {AllocationReport97, 1, {}};
     case 0x21:
-      return {AssertionLine, 0, {HaltEnter, HaltLeave}};
+      return {AssertionLine, 0, {HaltEnterCode, HaltLeaveCode}};
     case 0x03:
       return {AllocationReport97, 0, {}};
     case 0x00:
