@@ -2,10 +2,9 @@
 #include "RunnerOptions.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 
 #include "HexField.h"
+#include "NumberSyntax.h"
 #include "RunnerSwitches.h"
 
 namespace {
@@ -28,26 +27,26 @@ std::optional<std::string> CheckCombinations(const RunnerOptions& Options) {
 }  // namespace
 
 bool ParseRunnerNumber(const std::string& Text, bool Mask, uint64_t Limit, uint64_t& Value, std::string& Why) {
-  const bool Hex = Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
-  const std::string Digits = Hex ? Text.substr(2) : Text;
-  const char* Allowed = Hex ? "0123456789abcdefABCDEF" : "0123456789";
-  if (Digits.empty() || Digits.find_first_not_of(Allowed) != std::string::npos || Digits.size() > 16) {
-    Why = "is not a number (0x-prefixed hexadecimal or decimal)";
-    return false;
+  const NumberSyntax::Reading Read =
+      NumberSyntax::Read(Text.data(), static_cast<UINT32>(Text.size()), Mask, Limit);
+  switch (Read.Result) {
+    case NumberSyntax::Verdict::Number:
+      Value = Read.Value;
+      return true;
+    case NumberSyntax::Verdict::NotANumber:
+      Why = "is not a number (0x-prefixed hexadecimal or decimal)";
+      return false;
+    case NumberSyntax::Verdict::TooLarge:
+      Why = "is above " + std::to_string(Limit);
+      return false;
+    case NumberSyntax::Verdict::AmbiguousMask: {
+      char Refusal[NumberSyntax::WhyBytes];
+      NumberSyntax::WhyAmbiguous(Text.data(), static_cast<UINT32>(Text.size()), Read.Value, Refusal);
+      Why = Refusal;
+      return false;
+    }
   }
-  errno = 0;
-  const unsigned long long Parsed = std::strtoull(Digits.c_str(), nullptr, Hex ? 16 : 10);
-  if (errno != 0 || Parsed > Limit) {
-    Why = "is above " + std::to_string(Limit);
-    return false;
-  }
-  if (Mask && !Hex && Digits.size() > 1) {
-    Why = "would read as decimal " + Digits + " (" + HexField(Parsed) + "); masks and statuses are written in hexadecimal: 0x" +
-          Digits;
-    return false;
-  }
-  Value = Parsed;
-  return true;
+  return false;
 }
 
 std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& Arguments, std::string& Error) {

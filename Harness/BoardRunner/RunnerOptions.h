@@ -44,6 +44,6 @@ std::optional<RunnerOptions> ParseRunnerOptions(const std::vector<std::string>& 
 // The text of --help, made from the table of switches.
 std::string RunnerUsage(const char* Variant);
 
-// Reads 0x-prefixed hexadecimal or decimal; Mask refuses a bare number of
-// more than one digit, which would silently read 80000000 as decimal.
+// Reads 0x-prefixed hexadecimal or decimal (Harness/Shared/NumberSyntax.h);
+// Mask refuses a bare number that reads as hexadecimal too, such as 80000000.
 bool ParseRunnerNumber(const std::string& Text, bool Mask, uint64_t Limit, uint64_t& Value, std::string& Why);

@@ -3,6 +3,7 @@
 
 #include "FwCfg.h"
 #include "Instructions.h"
+#include "NumberSyntax.h"
 #include "Platform.h"
 #include "Report.h"
 #include "PciSerial/BuildSettings.h"
@@ -40,70 +41,38 @@ UINT32 Length(const CHAR8* Text) {
   return Count;
 }
 
-// Decimal, or hexadecimal after 0x, as the board runner takes numbers; at
-// most Most.
-bool ParseNumber(const CHAR8* Text, UINT32 Length, UINT32 Most, UINT32& Value) {
-  UINT32 Radix = 10;
-  if (Length > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
-    Radix = 16;
-    Text += 2;
-    Length -= 2;
-  }
-  if (Length == 0) {
-    return false;
-  }
-  UINT64 Number = 0;
-  for (UINT32 Index = 0; Index < Length; ++Index) {
-    const CHAR8 Character = Text[Index];
-    UINT32 Digit;
-    if (Character >= '0' && Character <= '9') {
-      Digit = static_cast<UINT32>(Character - '0');
-    } else if (Character >= 'A' && Character <= 'F') {
-      Digit = static_cast<UINT32>(Character - 'A' + 10);
-    } else if (Character >= 'a' && Character <= 'f') {
-      Digit = static_cast<UINT32>(Character - 'a' + 10);
-    } else {
-      return false;
-    }
-    Number = Number * Radix + Digit;
-    if (Digit >= Radix || Number > Most) {
-      return false;
-    }
-  }
-  Value = static_cast<UINT32>(Number);
-  return true;
-}
-
 constexpr const CHAR8* UartWords[] = {"boot", "ready", nullptr};
 constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", "on", nullptr};
 static_assert(PciWords[static_cast<UINT32>(PciState::On)] != nullptr, "a word for every PCI state");
 
-// The settings a scenario may carry: a number up to Most, or one of Words,
+// The settings a scenario may carry: a number up to Most (in hexadecimal
+// when Mask, as the board runner's masks and statuses), or one of Words,
 // whose index is stored.
 struct Setting {
   const CHAR8* Key;
   UINT32 Most;
+  bool Mask;
   const CHAR8* const* Words;
   const CHAR8* Expected;
   void (*Store)(Scenario&, UINT32);
 };
 constexpr Setting ScenarioSettings[] = {
-    {"level", 0xFFFFFFFF, nullptr, "a 32-bit number, decimal or 0x-prefixed hexadecimal",
+    {"level", 0xFFFFFFFF, true, nullptr, "a 32-bit number, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) { S.Level = V; }},
-    {"baud", 0xFF, nullptr, "a byte: 0 to 255, decimal or 0x-prefixed hexadecimal",
+    {"baud", 0xFF, false, nullptr, "a byte: 0 to 255, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) { S.Baud = static_cast<UINT8>(V); }},
-    {"uart", 0, UartWords, "boot or ready", [](Scenario& S, UINT32 V) { S.Uart = static_cast<UartState>(V); }},
-    {"fail-alloc", 1000, nullptr, "0 (none) to 1000", [](Scenario& S, UINT32 V) { S.FailingAllocation = V; }},
-    {"allocation-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
+    {"uart", 0, false, UartWords, "boot or ready", [](Scenario& S, UINT32 V) { S.Uart = static_cast<UartState>(V); }},
+    {"fail-alloc", 1000, false, nullptr, "0 (none) to 1000", [](Scenario& S, UINT32 V) { S.FailingAllocation = V; }},
+    {"allocation-status", 0xFFFFFFFF, true, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) { S.AllocationStatus = V; }},
-    {"install-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
+    {"install-status", 0xFFFFFFFF, true, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) {
        S.InstallFails = true;
        S.InstallStatus = V;
      }},
-    {"expect-status", 0xFFFFFFFF, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
+    {"expect-status", 0xFFFFFFFF, true, nullptr, "a 32-bit status, decimal or 0x-prefixed hexadecimal",
      [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
-    {"pci", 0, PciWords, "off, d3, d3-bridge-off, bar-empty, window-closed or on",
+    {"pci", 0, false, PciWords, "off, d3, d3-bridge-off, bar-empty, window-closed or on",
      [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
 };
 
@@ -137,13 +106,24 @@ ScenarioError ApplySetting(const CHAR8* Key, const CHAR8* Value, UINT32 ValueLen
   }
   if (Found == nullptr) {
     return {"unknown scenario setting", "level, baud, uart, fail-alloc, allocation-status, install-status, "
-                                        "expect-status or pci"};
+                                        "expect-status or pci", {}};
   }
   UINT32 Number = 0;
-  const bool Parsed = Found->Words != nullptr ? ParseWord(Value, ValueLength, Found->Words, Number)
-                                              : ParseNumber(Value, ValueLength, Found->Most, Number);
-  if (!Parsed) {
-    return {"bad value in scenario setting", Found->Expected};
+  if (Found->Words != nullptr) {
+    if (!ParseWord(Value, ValueLength, Found->Words, Number)) {
+      return {"bad value in scenario setting", Found->Expected, {}};
+    }
+  } else {
+    const NumberSyntax::Reading Read = NumberSyntax::Read(Value, ValueLength, Found->Mask, Found->Most);
+    if (Read.Result == NumberSyntax::Verdict::AmbiguousMask) {
+      ScenarioError Error = {"bad value in scenario setting", nullptr, {}};
+      NumberSyntax::WhyAmbiguous(Value, ValueLength, Read.Value, Error.Why);
+      return Error;
+    }
+    if (Read.Result != NumberSyntax::Verdict::Number) {
+      return {"bad value in scenario setting", Found->Expected, {}};
+    }
+    Number = static_cast<UINT32>(Read.Value);
   }
   Found->Store(Result, Number);
   return {};
@@ -171,7 +151,7 @@ void ReadScenario(Scenario& Result) {
     }
     Value[ValueLength] = 0;
     const ScenarioError Error = Item.Size >= sizeof(Value)
-                                    ? ScenarioError{"scenario setting too long", "at most 63 characters"}
+                                    ? ScenarioError{"scenario setting too long", "at most 63 characters", {}}
                                     : ApplySetting(Item.Name + PrefixLength, Value, ValueLength, Result);
     if (Error.Problem != nullptr) {
       // Said on COM1 too, so that a person at the terminal sees why the run ends.
@@ -181,9 +161,17 @@ void ReadScenario(Scenario& Result) {
       Report::Both(Item.Name);
       Report::Both(": \"");
       Report::Both(Value);
-      Report::Both("\" (");
-      Report::Both(Error.Expected);
-      Report::Both(")\n");
+      // The board runner's own words for a refused mask; otherwise what the
+      // setting takes.
+      if (Error.Expected == nullptr) {
+        Report::Both("\" ");
+        Report::Both(Error.Why);
+        Report::Both("\n");
+      } else {
+        Report::Both("\" (");
+        Report::Both(Error.Expected);
+        Report::Both(")\n");
+      }
       Finish(false);
     }
   }

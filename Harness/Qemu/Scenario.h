@@ -1,7 +1,9 @@
 // The scenario of a run, read from QEMU's fw_cfg: one item per setting,
 // named opt/qel/<setting>, added with -fw_cfg name=opt/qel/level,string=0x80000000.
-// Numbers are decimal or 0x-prefixed hexadecimal. With no item the run boots
-// the plain default scenario.
+// Numbers are decimal or 0x-prefixed hexadecimal, as the board runner takes
+// them: a mask or status typed without 0x that reads as hexadecimal too
+// (level=80000000) is refused. With no item the run boots the plain default
+// scenario.
 //
 //   level=N              CMOS 0x7A..0x7D, the module's message level mask
 //   baud=N               CMOS 0x6F, the baud selection (a byte)
@@ -21,6 +23,7 @@
 #pragma once
 
 #include "Base.h"
+#include "NumberSyntax.h"
 
 enum class UartState : UINT8 { Boot, Ready };
 enum class PciState : UINT8 { Off, D3, D3BridgeOff, BarEmpty, WindowClosed, On };
@@ -38,10 +41,12 @@ struct Scenario {
 };
 
 // What was wrong with a setting: Problem is null when nothing was; Expected
-// says what the setting takes.
+// says what the setting takes, or is null when Why says why the value was
+// refused (a mask typed without 0x, in the board runner's words).
 struct ScenarioError {
   const CHAR8* Problem;
   const CHAR8* Expected;
+  CHAR8 Why[NumberSyntax::WhyBytes];
 };
 inline constexpr const CHAR8* ScenarioItemPrefix = "opt/qel/";
 // Applies one setting (Key without the prefix) to Result.
