@@ -9,6 +9,7 @@
 #include "NativeServices.h"
 #include "Paging.h"
 #include "Platform.h"
+#include "Processor.h"
 #include "Ppi/VersionString.h"
 #include "Report.h"
 #include "Scenario.h"
@@ -378,6 +379,12 @@ extern "C" void CoreMain() {
   Report::Text("QelPeiCore: PEI core from flash\n");
   InstallTaskStates();
   InstallInterruptTable();
+  if (!Processor::HasCmov()) {
+    // Said on COM1 too: nothing else would tell a person at the terminal.
+    Report::Both("fault: this processor lacks CMOV (CPUID leaf 1, EDX bit 15), which the module's code uses: "
+                 "it needs an i686 (P6) processor or later\n");
+    Finish(false);
+  }
   Scenario Setup;
   ReadScenario(Setup);
   DescribeScenario(Setup);

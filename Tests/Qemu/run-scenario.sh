@@ -30,6 +30,9 @@ SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon
                       # devices record the streams, the activation reads 1/0
 PciSerial=no          # yes: a pci-serial behind a pci-bridge at 00:02.0
 PciTrace=no           # yes: compare the module's PCI configuration accesses
+Uarts=both            # both: COM1 and COM2 to files; none: no UART fitted
+Qemu=""               # further qemu-system-i386 switches (-cpu pentium, -m 1),
+                      # after the harness's own, so they take precedence
 Timeout=60            # seconds before a hang is declared
 # shellcheck source=/dev/null
 source "$scenario_file"
@@ -75,6 +78,12 @@ fi
 # ends QEMU with status (0x70 << 1 | 1) = 225. One port wide, so that the
 # report channel at 0xE9 stays the debug console's.
 [[ $Outcome == halt ]] && devices+=(-device isa-debug-exit,iobase=0xe8,iosize=0x01)
+serials=()
+case $Uarts in
+  both) serials=(-serial "file:$work/com1" -serial "file:$work/com2") ;;
+  none) ;;
+  *) fail "unknown Uarts=$Uarts" ;;
+esac
 trace=()
 [[ $PciTrace == yes ]] && trace=(-trace 'pci_cfg_*' -D "$work/trace.log")
 # QEMU's -fw_cfg takes a comma in a value only doubled.
@@ -87,7 +96,7 @@ done
 
 start=$(date +%s%N)
 timeout "$Timeout" qemu-system-i386 -machine pc -m 64 -accel tcg -display none -no-reboot -nodefaults \
-  -serial "file:$work/com1" -serial "file:$work/com2" "${devices[@]}" "${trace[@]}" "${fw_cfg[@]}" \
+  "${serials[@]}" "${devices[@]}" "${trace[@]}" "${fw_cfg[@]}" $Qemu \
   -bios "$flash" >"$work/qemu.out" 2>&1
 status=$?
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
