@@ -30,6 +30,7 @@ extern ModuleCallState ModuleCall;
 extern UINT8 CoreStack[16384];
 extern UINT8 BreakpointStack[4096];
 extern UINT32 BreakpointInterruptedStack;
+extern UINT32 FaultDepth;  // exceptions entered and not yet ended by a report
 extern const UINT32 ExceptionEntries[ExceptionVectors];
 void BreakpointEntry();
 EFI_STATUS CallModuleEntry(UINT32 Entry, EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES** PeiServices,

@@ -10,6 +10,8 @@
 extern "C" {
 UINT8 BreakpointStack[4096];
 UINT32 BreakpointInterruptedStack;
+UINT32 FaultDepth;
+const ExceptionFrame* OuterFault;
 }
 
 namespace {
@@ -53,6 +55,14 @@ const LoadedImage* Watched;
 
 Gate MakeGate(UINT32 Handler, UINT8 Type) {
   return {static_cast<UINT16>(Handler), CoreCodeSelector, 0, Type, static_cast<UINT16>(Handler >> 16)};
+}
+
+void ReportVector(UINT32 Vector) {
+  Report::Text("exception ");
+  Report::Decimal(Vector);
+  Report::Text(" (");
+  Report::Text(Vector < ExceptionVectors ? VectorNames[Vector] : "unknown");
+  Report::Text(")");
 }
 
 void ClassifyPageFault(UINT32 Address, UINT32 ErrorCode) {
@@ -123,11 +133,9 @@ extern "C" void OnException(const ExceptionFrame* Frame) {
   if (Frame->Vector == PageFaultVector) {
     ClassifyPageFault(FaultAddress, Frame->ErrorCode);
   } else {
-    Report::Text("fault: exception ");
-    Report::Decimal(Frame->Vector);
-    Report::Text(" (");
-    Report::Text(Frame->Vector < ExceptionVectors ? VectorNames[Frame->Vector] : "unknown");
-    Report::Text(")\n");
+    Report::Text("fault: ");
+    ReportVector(Frame->Vector);
+    Report::Text("\n");
   }
   Report::Text("info: fault at instruction ");
   DescribeAddress(Frame->Eip);
@@ -141,4 +149,18 @@ extern "C" void OnException(const ExceptionFrame* Frame) {
   Report::Decimal(Breakpoints);
   Report::Text("\n");
   Finish(false);
+}
+
+extern "C" void OnFaultInFaultReport(const ExceptionFrame* Frame) {
+  // Nothing of the first report is trusted any more: one line, then the end.
+  Report::EndLine();
+  Report::Text("fault: ");
+  ReportVector(Frame->Vector);
+  Report::Text(" while reporting ");
+  ReportVector(OuterFault->Vector);
+  Report::Text("; the run ends here\n");
+  Report::HexField("info: the second at instruction ", Frame->Eip, 8);
+  Report::HexField(", the first at ", OuterFault->Eip, 8);
+  Report::Text("\n");
+  FinishAtOnce();
 }

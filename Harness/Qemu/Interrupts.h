@@ -22,6 +22,9 @@ UINT32 BreakpointReturnAddress(UINT32 Index);  // the first RecordedBreakpoints 
 
 extern "C" void OnBreakpoint(UINT32 InterruptedStack);
 extern "C" [[noreturn]] void OnException(const ExceptionFrame* Frame);
+// A fault raised while OnException reported OuterFault, the first one.
+extern "C" const ExceptionFrame* OuterFault;
+extern "C" [[noreturn]] void OnFaultInFaultReport(const ExceptionFrame* Frame);
 
 // Prints where Address lies: image RVA and section, or the harness.
 void DescribeAddress(UINT32 Address);

@@ -5,13 +5,16 @@
 
 namespace {
 constexpr UINT16 DebugConsolePort = 0xE9;
-constexpr UINT16 DebugExitPort = 0xF4;
 constexpr UINT16 Com1Data = 0x3F8;  // the transmit register, usable in the UART's reset state
 constexpr UINT8 PassCode = 0x21;  // QEMU exits with 67
-constexpr UINT8 FailCode = 0x22;  // QEMU exits with 69
 constexpr CHAR8 Digits[] = "0123456789ABCDEF";
 
-void Put(CHAR8 Character) { Cpu::Out8(DebugConsolePort, static_cast<UINT8>(Character)); }
+bool MidLine;
+
+void Put(CHAR8 Character) {
+  Cpu::Out8(DebugConsolePort, static_cast<UINT8>(Character));
+  MidLine = Character != '\n';
+}
 }  // namespace
 
 namespace Report {
@@ -77,6 +80,12 @@ void Guid(const EFI_GUID& Guid) {
   }
 }
 
+void EndLine() {
+  if (MidLine) {
+    Put('\n');
+  }
+}
+
 void Both(const CHAR8* Text) {
   for (const CHAR8* Character = Text; *Character != 0; ++Character) {
     if (*Character == '\n') {
@@ -92,6 +101,15 @@ void Finish(bool Passed) {
   Report::Text(Passed ? "result: pass\n" : "result: fail\n");
   Cpu::Out8(DebugExitPort, Passed ? PassCode : FailCode);
   // Without the exit device (a person booting by hand) the machine just stops.
+  for (;;) {
+    Cpu::DisableInterrupts();
+    __asm__ __volatile__("hlt");
+  }
+}
+
+void FinishAtOnce() {
+  Report::Text("result: fail\n");
+  Cpu::Out8(DebugExitPort, FailCode);
   for (;;) {
     Cpu::DisableInterrupts();
     __asm__ __volatile__("hlt");

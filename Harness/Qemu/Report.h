@@ -14,10 +14,17 @@ void DecimalField(const CHAR8* Name, UINT32 Value);
 // anything else as \xNN, at most Limit characters.
 void Quoted(const CHAR8* Source, UINT32 Limit);
 void Guid(const EFI_GUID& Guid);
+// Ends the line that a report cut short, if any.
+void EndLine();
 // Text for the report channel and for the person at COM1 alike.
 void Both(const CHAR8* Text);
 }  // namespace Report
 
+inline constexpr UINT16 DebugExitPort = 0xF4;
+inline constexpr UINT8 FailCode = 0x22;  // QEMU exits with 69
+
 // Ends the run through isa-debug-exit with the pass or fail code; QEMU's exit
 // status is then (code << 1) | 1, which a triple fault (status 0) cannot fake.
 [[noreturn]] void Finish(bool Passed);
+// The fail code and nothing else: for a run whose report itself faulted.
+extern "C" [[noreturn]] void FinishAtOnce();

@@ -2,6 +2,7 @@
 // flat 32-bit protected mode and its stack in RAM, the exception entry stubs
 // and the call into a module on its own stack.
 #include "Core.h"
+#include "Report.h"
 
 // The processor starts at 0xFFFFFFF0 in real mode with CS based at
 // 0xFFFF0000, so the real-mode part lies in that top segment and addresses
@@ -63,7 +64,10 @@ Sec32:
 
 // Exception stubs: each pushes an error code (0 where the processor pushes
 // none) and its vector, saves the registers and hands the frame to
-// OnException, which reports and ends the run.
+// OnException, which reports and ends the run. The module's data segments
+// are not trusted, and a fault raised while a fault is being reported goes
+// to OnFaultInFaultReport, which says so in one line; a fault in that too
+// ends the run without another word.
 asm(R"(
   .macro ExceptionNoCode Vector
   .text
@@ -114,14 +118,29 @@ ExceptionEntries:
   .text
 ExceptionCommon:
   pushal
+  mov $0x10, %ax
+  mov %ax, %ds
+  mov %ax, %es
+  incl FaultDepth
   mov %esp, %eax
   push %eax
+  cmpl $1, FaultDepth
+  jne 4f
+  mov %eax, OuterFault
   call OnException
-3:
+4:
+  cmpl $2, FaultDepth
+  jne 5f
+  call OnFaultInFaultReport
+5:
+  movb $0x22, %al
+  outb %al, $0xF4
+6:
   cli
   hlt
-  jmp 3b
+  jmp 6b
 )");
+static_assert(FailCode == 0x22 && DebugExitPort == 0xF4, "the stubs above end the run with these literals");
 
 // The breakpoint trap stands for a debugger that resumes at once. Only the
 // processor's 12-byte frame lands on the module's stack; the handler runs on
