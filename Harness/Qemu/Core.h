@@ -36,4 +36,9 @@ void BreakpointEntry();
 EFI_STATUS CallModuleEntry(UINT32 Entry, EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES** PeiServices,
                            UINT32 StackTop);
 [[noreturn]] void CoreMain();
+// Ends a run on a machine whose memory (RamTop, the first address past it)
+// does not reach CoreBssEnd; it runs on a stack below 1 MiB and writes
+// nothing above.
+[[noreturn]] void RefuseMemory(UINT32 RamTop);
+extern UINT8 CoreBssEnd[];
 }

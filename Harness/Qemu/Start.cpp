@@ -44,6 +44,27 @@ Sec32:
   mov %cx, %fs
   mov %cx, %gs
   mov %cx, %ss
+  # The core's data and stacks lie from 1 MiB up to CoreBssEnd. CMOS 0x30
+  # and 0x31 hold the KiB of memory above 1 MiB (at most 65535, which is
+  # plenty); with too little, the refusal runs on a stack in conventional
+  # memory, which every PC has, and nothing is written above 1 MiB.
+  mov $0x30, %al
+  out %al, $0x70
+  in $0x71, %al
+  mov %al, %bl
+  mov $0x31, %al
+  out %al, $0x70
+  in $0x71, %al
+  mov %al, %bh
+  movzwl %bx, %ebx
+  shl $10, %ebx
+  add $0x100000, %ebx
+  cmp $CoreBssEnd, %ebx
+  jae 1f
+  mov $0x80000, %esp
+  push %ebx
+  call RefuseMemory
+1:
   mov $CoreDataLoad, %esi
   mov $CoreDataStart, %edi
   mov $CoreDataEnd, %ecx
