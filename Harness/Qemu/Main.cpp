@@ -14,6 +14,7 @@
 #include "Report.h"
 #include "Scenario.h"
 #include "TaskState.h"
+#include "UartCheck.h"
 
 extern "C" {
 UINT8 CoreStack[16384];
@@ -182,7 +183,7 @@ void ReportPool() {
   }
 }
 
-void ReportUart(UINT16 Base) {
+Uart::Registers ReportUart(UINT16 Base) {
   const Uart::Registers Registers = Uart::Read(Base);
   Report::Text("uart ");
   Report::Hex(Base, 3);
@@ -193,12 +194,31 @@ void ReportUart(UINT16 Base) {
   Report::HexField(" mcr=", Registers.Mcr, 2);
   Report::HexField(" lsr=", Registers.Lsr, 2);
   Report::Text("\n");
+  return Registers;
 }
 
-void ReportTraps() {
+void CheckUart(UINT16 Base, const Uart::Registers& After, const Uart::Registers& Before, const Scenario& Setup) {
+  if (const CHAR8* Why = UartMismatch(After, Before, Setup)) {
+    Report::Text("check failed: uart ");
+    Report::Hex(Base, 3);
+    Report::Text(" ");
+    Report::Text(Why);
+    Report::Text("\n");
+    Passed = false;
+  }
+}
+
+void ReportTraps(const Scenario& Setup) {
   Report::Text("traps: ");
   Report::Decimal(BreakpointCount());
   Report::Text("\n");
+  // A failed check that trapped is not a pass unless the scenario says so.
+  if (BreakpointCount() != Setup.ExpectedTraps) {
+    Report::DecimalField("check failed: trap count ", BreakpointCount());
+    Report::DecimalField(", the scenario expects ", Setup.ExpectedTraps);
+    Report::Text(" (expect-traps)\n");
+    Passed = false;
+  }
   for (UINT32 Index = 0; Index < BreakpointCount() && Index < RecordedBreakpoints; ++Index) {
     Report::Text("info: trap returned to ");
     DescribeAddress(BreakpointReturnAddress(Index));
@@ -392,8 +412,16 @@ extern "C" void CoreMain() {
   ArmDoubleFaultTask();
   Foundation.Start(Pei::NativeServices::DefaultRevision,
                    {Setup.FailingAllocation, Setup.AllocationStatus, Setup.InstallFails, Setup.InstallStatus});
-  AssignPciResources();
+  CheckScenarioFits(Setup, AssignPciResources());
   PrepareScenario(Setup);
+  // Read only when the verdict needs them, so that no other run sees the
+  // harness touch the UARTs before the module does.
+  Uart::Registers Com1Before = {};
+  Uart::Registers Com2Before = {};
+  if (Setup.ExpectedUarts == UartExpectation::Untouched) {
+    Com1Before = Uart::Read(Uart::Com1);
+    Com2Before = Uart::Read(Uart::Com2);
+  }
 
   FindVolumes();
   DispatchPeims(Setup);
@@ -411,9 +439,11 @@ extern "C" void CoreMain() {
   CheckPublishedRecord(ModuleStatus);
   ReportPool();
   CheckCallingConvention(ModuleStack::Top());
-  ReportTraps();
-  ReportUart(Uart::Com1);
-  ReportUart(Uart::Com2);
+  ReportTraps(Setup);
+  const Uart::Registers Com1After = ReportUart(Uart::Com1);
+  const Uart::Registers Com2After = ReportUart(Uart::Com2);
+  CheckUart(Uart::Com1, Com1After, Com1Before, Setup);
+  CheckUart(Uart::Com2, Com2After, Com2Before, Setup);
   ReportPci(Setup);
   if (Checksum() != ImageChecksum) {
     Fail("the image in flash changed");

@@ -43,6 +43,7 @@ UINT32 Length(const CHAR8* Text) {
 
 constexpr const CHAR8* UartWords[] = {"boot", "ready", nullptr};
 constexpr const CHAR8* PciWords[] = {"off", "d3", "d3-bridge-off", "bar-empty", "window-closed", "on", nullptr};
+constexpr const CHAR8* UartExpectationWords[] = {"programmed", "untouched", "absent", nullptr};
 static_assert(PciWords[static_cast<UINT32>(PciState::On)] != nullptr, "a word for every PCI state");
 
 // The settings a scenario may carry: a number up to Most (in hexadecimal
@@ -74,6 +75,9 @@ constexpr Setting ScenarioSettings[] = {
      [](Scenario& S, UINT32 V) { S.ExpectedStatus = V; }},
     {"pci", 0, false, PciWords, "off, d3, d3-bridge-off, bar-empty, window-closed or on",
      [](Scenario& S, UINT32 V) { S.Pci = static_cast<PciState>(V); }},
+    {"expect-traps", 1000, false, nullptr, "0 to 1000", [](Scenario& S, UINT32 V) { S.ExpectedTraps = V; }},
+    {"expect-uarts", 0, false, UartExpectationWords, "programmed, untouched or absent",
+     [](Scenario& S, UINT32 V) { S.ExpectedUarts = static_cast<UartExpectation>(V); }},
 };
 
 bool ParseWord(const CHAR8* Text, UINT32 Length, const CHAR8* const* Words, UINT32& Index) {
@@ -85,11 +89,27 @@ bool ParseWord(const CHAR8* Text, UINT32 Length, const CHAR8* const* Words, UINT
   return false;
 }
 
-// What an earlier boot stage programs for the CMOS baud selection: the same
-// divisor rule the module applies (bits 1..2 of 0x6F).
-UINT16 DivisorFor(UINT8 Baud) {
-  constexpr UINT16 Divisors[] = {1, 2, 6, 12};
-  return Divisors[(Baud & 0x06) >> 1];
+// A bad setting, named with its value on the report channel and on COM1 (the
+// terminal of a person at -serial stdio), ends the run.
+[[noreturn]] void RefuseSetting(const CHAR8* Name, const CHAR8* Value, const ScenarioError& Error) {
+  Report::Both("fault: ");
+  Report::Both(Error.Problem);
+  Report::Both(" ");
+  Report::Both(Name);
+  Report::Both(": \"");
+  Report::Both(Value);
+  // The board runner's own words for a refused mask; otherwise what the
+  // setting takes.
+  if (Error.Expected == nullptr) {
+    Report::Both("\" ");
+    Report::Both(Error.Why);
+    Report::Both("\n");
+  } else {
+    Report::Both("\" (");
+    Report::Both(Error.Expected);
+    Report::Both(")\n");
+  }
+  Finish(false);
 }
 
 // The serial function's bus as the firmware numbered it, read once before
@@ -106,7 +126,7 @@ ScenarioError ApplySetting(const CHAR8* Key, const CHAR8* Value, UINT32 ValueLen
   }
   if (Found == nullptr) {
     return {"unknown scenario setting", "level, baud, uart, fail-alloc, allocation-status, install-status, "
-                                        "expect-status or pci", {}};
+                                        "expect-status, pci, expect-traps or expect-uarts", {}};
   }
   UINT32 Number = 0;
   if (Found->Words != nullptr) {
@@ -154,26 +174,26 @@ void ReadScenario(Scenario& Result) {
                                     ? ScenarioError{"scenario setting too long", "at most 63 characters", {}}
                                     : ApplySetting(Item.Name + PrefixLength, Value, ValueLength, Result);
     if (Error.Problem != nullptr) {
-      // Said on COM1 too, so that a person at the terminal sees why the run ends.
-      Report::Both("fault: ");
-      Report::Both(Error.Problem);
-      Report::Both(" ");
-      Report::Both(Item.Name);
-      Report::Both(": \"");
-      Report::Both(Value);
-      // The board runner's own words for a refused mask; otherwise what the
-      // setting takes.
-      if (Error.Expected == nullptr) {
-        Report::Both("\" ");
-        Report::Both(Error.Why);
-        Report::Both("\n");
-      } else {
-        Report::Both("\" (");
-        Report::Both(Error.Expected);
-        Report::Both(")\n");
-      }
-      Finish(false);
+      RefuseSetting(Item.Name, Value, Error);
     }
+  }
+}
+
+// What an earlier boot stage programs for the CMOS baud selection: the same
+// divisor rule the module applies (bits 1..2 of 0x6F).
+UINT16 DivisorFor(UINT8 Baud) {
+  constexpr UINT16 Divisors[] = {1, 2, 6, 12};
+  return Divisors[(Baud & 0x06) >> 1];
+}
+
+void CheckScenarioFits(const Scenario& Setup, bool PciPairPresent) {
+  static_assert(BridgeDevice == 2 && BridgeFunction == 0, "the refusal names the bridge at 00:02.0");
+  if (Setup.Pci != PciState::Off && !PciPairPresent) {
+    RefuseSetting("opt/qel/pci", PciWords[static_cast<UINT32>(Setup.Pci)],
+                  {"bad value in scenario setting",
+                   "off: the other states need the pci-bridge at 00:02.0 with a pci-serial behind it, which this "
+                   "machine lacks",
+                   {}});
   }
 }
 
@@ -288,7 +308,7 @@ void ReportPci(const Scenario& Setup) {
   Report::Text("\n");
 }
 
-void AssignPciResources() {
+bool AssignPciResources() {
   // Only QEMU's pci-bridge at the listed slot, as its firmware would number
   // and open it: bus 1 behind it, I/O C000-CFFF, the serial function's BAR at
   // C000, I/O and memory decoding and SERR# reporting on both.
@@ -300,7 +320,7 @@ void AssignPciResources() {
   constexpr UINT32 SerialIoBase = 0xC000;
   if (Pci::Read16(0, BridgeDevice, BridgeFunction, 0) == 0xFFFF ||
       (Pci::Read8(0, BridgeDevice, BridgeFunction, HeaderTypeRegister) & 0x7F) != BridgeHeader) {
-    return;
+    return false;
   }
   Pci::Write8(0, BridgeDevice, BridgeFunction, PrimaryBus, 0);
   Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::SecondaryBus, 1);
@@ -309,8 +329,9 @@ void AssignPciResources() {
   Pci::Write8(0, BridgeDevice, BridgeFunction, Pci::IoLimit, WindowC000);
   Pci::Write16(0, BridgeDevice, BridgeFunction, Pci::Command, Enabled);
   if (Pci::Read16(1, SerialDevice, SerialFunction, 0) == 0xFFFF) {
-    return;
+    return false;
   }
   Pci::Write32(1, SerialDevice, SerialFunction, Pci::Bar0, SerialIoBase);
   Pci::Write16(1, SerialDevice, SerialFunction, Pci::Command, Enabled);
+  return true;
 }
