@@ -410,8 +410,11 @@ extern "C" void CoreMain() {
   DescribeScenario(Setup);
   Paging::Enable(FlashBase);
   ArmDoubleFaultTask();
-  Foundation.Start(Pei::NativeServices::DefaultRevision,
-                   {Setup.FailingAllocation, Setup.AllocationStatus, Setup.InstallFails, Setup.InstallStatus});
+  Pei::FailureSwitches Failing = Pei::FailureSwitches::Allocation(Setup.FailingAllocation, Setup.AllocationStatus);
+  if (Setup.InstallFails) {
+    Failing = Failing.WithInstall(Setup.InstallStatus);
+  }
+  Foundation.Start(Pei::NativeServices::DefaultRevision, Failing);
   CheckScenarioFits(Setup, AssignPciResources());
   PrepareScenario(Setup);
   // Read only when the verdict needs them, so that no other run sees the
