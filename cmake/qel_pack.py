@@ -5,7 +5,8 @@
   qel_pack.py fv   --base ADDRESS --size BYTES [--ffs FILE.ffs]... [--vtf CORE.bin --vtf-address ADDRESS]
                    [--rebased-pe32 OUT.efi] -o VOLUME.fv
   qel_pack.py fd   --base ADDRESS --size BYTES --fv ADDRESS=VOLUME.fv... -o FLASH.fd
-  qel_pack.py show IMAGE                 lists the volumes, files and sections of an image
+  qel_pack.py show IMAGE [--base ADDRESS] lists the volumes, files and sections of a flash image,
+                                         volume or firmware file, or a PE32's sections
   qel_pack.py debug-offset --base ADDRESS IMAGE DEBUG_IMAGE
                                          checks that DEBUG_IMAGE (the same objects linked with
                                          DWARF) holds IMAGE's code, and prints where a debugger
@@ -485,33 +486,181 @@ def flash_image(base, size, volumes, erase=0xFF):
 
 # ---------------------------------------------------------------- reading back
 
-def describe(image, base=0):
-    """Lines naming the volumes, files and sections found in image."""
-    lines = []
+# The names of file and section types as firmware engineers read them.
+FILE_TYPE_NAMES = {0x01: "RAW", 0x02: "FREEFORM", 0x03: "SECURITY_CORE", 0x04: "PEI_CORE", 0x05: "DXE_CORE",
+                   0x06: "PEIM", 0x07: "DRIVER", 0x08: "COMBINED_PEIM_DRIVER", 0x09: "APPLICATION", 0x0A: "MM",
+                   0x0B: "FIRMWARE_VOLUME_IMAGE", 0x0C: "COMBINED_MM_DXE", 0x0D: "MM_CORE", 0x0E: "MM_STANDALONE",
+                   0x0F: "MM_CORE_STANDALONE", 0xF0: "FFS_PAD"}
+SECTION_TYPE_NAMES = {0x01: "COMPRESSION", 0x02: "GUID_DEFINED", 0x03: "DISPOSABLE", 0x10: "PE32", 0x11: "PIC",
+                      0x12: "TE", 0x13: "DXE_DEPEX", 0x14: "VERSION", 0x15: "USER_INTERFACE",
+                      0x16: "COMPATIBILITY16", 0x17: "FIRMWARE_VOLUME_IMAGE", 0x18: "FREEFORM_SUBTYPE_GUID",
+                      0x19: "RAW", 0x1B: "PEI_DEPEX", 0x1C: "MM_DEPEX"}
+
+
+def type_name(names, kind):
+    return "%s (%02X)" % (names.get(kind, "unknown type"), kind)
+
+
+def ucs2_text(body):
+    text = bytes(body).decode("utf-16-le", errors="replace")
+    return text.split("\0", 1)[0]
+
+
+def depex_text(body):
+    names = {code: name for name, code in DEPEX_OPCODES.items()}
+    words, offset = [], 0
+    while offset < len(body):
+        name = names.get(body[offset], "%02X" % body[offset])
+        offset += 1
+        if name == "PUSH":
+            name += " " + guid_text(body[offset:offset + 16])
+            offset += 16
+        words.append(name)
+        if name == "END":
+            break
+    return " ".join(words)
+
+
+def section_detail(kind, body):
+    """What a reader wants from a section's body, beside its size."""
+    if kind == SECTION_USER_INTERFACE:
+        return ' "%s"' % ucs2_text(body)
+    if kind == SECTION_VERSION and len(body) >= 2:
+        return ' "%s", build %d' % (ucs2_text(body[2:]), struct.unpack_from("<H", body)[0])
+    if kind == SECTION_PEI_DEPEX:
+        return ": " + depex_text(body)
+    if kind == SECTION_PE32 and body[:2] == b"MZ":
+        _, optional = pe_offsets(body)
+        return ", image base %08X" % struct.unpack_from("<I", body, optional + PE_IMAGE_BASE)[0]
+    return ""
+
+
+def describe_file(image, at, address):
+    """Lines for the firmware file at offset at of image, which lies at address."""
+    header = image[at:at + FILE_HEADER_SIZE]
+    size = file_size(header)
+    name = guid_text(header[:16])
+    if name == VTF_GUID:
+        name += " (volume top file)"
+    lines = ["  file %08X: %s %s, %d bytes" % (address, name, type_name(FILE_TYPE_NAMES, header[FILE_TYPE]), size)]
+    if header[FILE_TYPE] != FILE_TYPES["pad"]:
+        data = image[at + FILE_HEADER_SIZE:at + size]
+        try:
+            for _, kind, body, body_size in iterate_sections(data):
+                lines.append("    section %s at %08X, %d bytes%s"
+                             % (type_name(SECTION_TYPE_NAMES, kind), address + FILE_HEADER_SIZE + body, body_size,
+                                section_detail(kind, data[body:body + body_size])))
+        except PackError as damage:
+            lines.append("    damaged: %s" % damage)
+    return lines, size
+
+
+def volume_offsets(image):
     offset = 0
     while offset + VOLUME_HEADER_SIZE <= len(image):
-        if image[offset + VOLUME_SIGNATURE_AT:offset + VOLUME_SIGNATURE_AT + 4] != VOLUME_SIGNATURE:
+        if image[offset + VOLUME_SIGNATURE_AT:offset + VOLUME_SIGNATURE_AT + 4] == VOLUME_SIGNATURE:
+            yield offset
+            length = struct.unpack_from("<Q", image, offset + VOLUME_LENGTH)[0]
+            offset += max(align(length, 0x1000), 0x1000)
+        else:
             offset += 0x1000
-            continue
-        length, _, attributes, header_length = struct.unpack_from("<Q4sIH", image, offset + VOLUME_LENGTH)
-        erase_polarity = bool(attributes & FVB2_ERASE_POLARITY)
-        file_system = image[offset + VOLUME_FILE_SYSTEM:offset + VOLUME_LENGTH]
-        lines.append("volume %08X: %d bytes, %s" % (base + offset, length, guid_text(file_system)))
-        cursor = align(header_length, FILE_ALIGNMENT)
-        while cursor + FILE_HEADER_SIZE <= length:
-            header = image[offset + cursor:offset + cursor + FILE_HEADER_SIZE]
-            if header == bytes([0xFF if erase_polarity else 0]) * FILE_HEADER_SIZE:
-                break
-            size = file_size(header)
-            lines.append("  file %08X: %s type %02X, %d bytes" % (base + offset + cursor, guid_text(header[:16]),
-                                                                 header[FILE_TYPE], size))
-            if header[FILE_TYPE] != FILE_TYPES["pad"]:
-                data = image[offset + cursor + FILE_HEADER_SIZE:offset + cursor + size]
-                for _, kind, body, body_size in iterate_sections(data):
-                    lines.append("    section %02X at %08X, %d bytes"
-                                 % (kind, base + offset + cursor + FILE_HEADER_SIZE + body, body_size))
-            cursor = align(cursor + max(size, FILE_HEADER_SIZE), FILE_ALIGNMENT)
-        offset += max(align(length, 0x1000), 0x1000)
+
+
+def ends_in_volume_top_file(image):
+    """Whether image's last volume ends in a volume top file: then it reaches
+    the top of the 4 GiB space, where the processor starts."""
+    last = None
+    for offset in volume_offsets(image):
+        last = offset
+    if last is None:
+        return False
+    for address, header in files_of(image, last):
+        if guid_text(header[:16]) == VTF_GUID and address + file_size(header) == len(image):
+            return True
+    return False
+
+
+def files_of(image, offset):
+    """(offset, header) of each file in the volume at offset."""
+    length, _, attributes, header_length = struct.unpack_from("<Q4sIH", image, offset + VOLUME_LENGTH)
+    erased = bytes([0xFF if attributes & FVB2_ERASE_POLARITY else 0]) * FILE_HEADER_SIZE
+    cursor = align(header_length, FILE_ALIGNMENT)
+    while cursor + FILE_HEADER_SIZE <= min(length, len(image) - offset):
+        header = image[offset + cursor:offset + cursor + FILE_HEADER_SIZE]
+        if header == erased:
+            break
+        yield offset + cursor, header
+        cursor = align(cursor + max(file_size(header), FILE_HEADER_SIZE), FILE_ALIGNMENT)
+
+
+def placed_base(image, offsets):
+    """Where a volume lies in flash as its first rebased PE32 says (a PE32 in
+    a volume is rebased to its body's address); 0 when none is rebased."""
+    for offset in offsets:
+        for at, header in files_of(image, offset):
+            if header[FILE_TYPE] == FILE_TYPES["pad"]:
+                continue
+            data = image[at + FILE_HEADER_SIZE:at + file_size(header)]
+            for _, kind, body, _ in iterate_sections(data):
+                if kind == SECTION_PE32 and data[body:body + 2] == b"MZ":
+                    _, optional = pe_offsets(data[body:])
+                    image_base = struct.unpack_from("<I", data, body + optional + PE_IMAGE_BASE)[0]
+                    placed = image_base - (at + FILE_HEADER_SIZE + body)
+                    if image_base and placed % 0x1000 == 0 and 0 <= placed <= FOUR_GIB - len(image):
+                        return placed
+    return 0
+
+
+def is_firmware_file(image):
+    header = image[:FILE_HEADER_SIZE]
+    if len(header) < FILE_HEADER_SIZE or not FILE_HEADER_SIZE <= file_size(header) <= len(image):
+        return False
+    summed = bytearray(header)
+    summed[FILE_DATA_CHECKSUM] = 0
+    summed[FILE_STATE] = 0
+    return sum(summed) & 0xFF == 0
+
+
+def describe_pe32(image):
+    pe, optional = pe_offsets(image)
+    count = struct.unpack_from("<H", image, pe + PE_SECTION_COUNT)[0]
+    entry = struct.unpack_from("<I", image, optional + PE_ENTRY_POINT)[0]
+    base = struct.unpack_from("<I", image, optional + PE_IMAGE_BASE)[0]
+    in_memory = struct.unpack_from("<I", image, optional + PE_SIZE_OF_IMAGE)[0]
+    lines = ["PE32 image: %d bytes (%d in memory), image base %08X, entry point %08X"
+             % (len(image), in_memory, base, base + entry)]
+    table = optional + struct.unpack_from("<H", image, pe + PE_OPTIONAL_HEADER_SIZE)[0]
+    for index in range(count):
+        header = table + index * PE_SECTION_HEADER_SIZE
+        name = image[header:header + 8].rstrip(b"\0").decode("ascii", errors="replace")
+        size, address = struct.unpack_from("<II", image, header + PE_SECTION_VIRTUAL_SIZE)
+        lines.append("  section %-8s at %08X, %d bytes" % (name, base + address, size))
+    return lines
+
+
+def describe(image, base=None):
+    """Lines naming what image holds: the volumes of a flash image or of a
+    volume, with their files and sections; a firmware file; or a PE32. A flash
+    image that ends in a volume top file is shown at its flash address unless
+    base says otherwise."""
+    if image[:2] == b"MZ":
+        return describe_pe32(image)
+    offsets = list(volume_offsets(image))
+    if not offsets:
+        if is_firmware_file(image):
+            return ["firmware file:"] + describe_file(image, 0, base or 0)[0]
+        raise PackError("holds no firmware volume, firmware file or PE32 image")
+    if base is None:
+        base = (FOUR_GIB - len(image)) if ends_in_volume_top_file(image) else placed_base(image, offsets)
+    lines = []
+    for offset in offsets:
+        length = struct.unpack_from("<Q", image, offset + VOLUME_LENGTH)[0]
+        file_system = guid_text(image[offset + VOLUME_FILE_SYSTEM:offset + VOLUME_LENGTH])
+        if file_system == FFS2_GUID:
+            file_system = "FFS2 (%s)" % file_system
+        lines.append("volume %08X: %d bytes, %s" % (base + offset, length, file_system))
+        for at, _ in files_of(image, offset):
+            lines.extend(describe_file(image, at, base + at)[0])
     return lines
 
 
@@ -554,7 +703,9 @@ def main(arguments):
     fd.add_argument("-o", "--output", required=True)
     show = commands.add_parser("show", help="list what an image holds")
     show.add_argument("image")
-    show.add_argument("--base", type=parse_number, default=0)
+    show.add_argument("--base", type=parse_number, default=None,
+                      help="the address of the image's first byte (default: the flash address of an image that "
+                           "ends in a volume top file, else 0)")
     offset = commands.add_parser("debug-offset", help="where a debugger loads the debug twin's symbols")
     offset.add_argument("--base", type=parse_number, required=True, help="where the image runs")
     offset.add_argument("image")
@@ -589,7 +740,10 @@ def main(arguments):
         elif options.command == "debug-offset":
             print("0x%08X" % debug_offset(read(options.image), read(options.debug_image), options.base))
         else:
-            print("\n".join(describe(read(options.image), options.base)))
+            try:
+                print("\n".join(describe(read(options.image), options.base)))
+            except PackError as error:
+                raise PackError("%s: %s" % (options.image, error)) from None
     except (PackError, OSError) as error:
         print("qel_pack: %s" % error, file=sys.stderr)
         return 1

@@ -176,5 +176,64 @@ class Flash(unittest.TestCase):
                 qel_pack.flash_image(0xFFFC0000, 0x40000, volumes)
 
 
+class Show(unittest.TestCase):
+    def flash(self):
+        module, _ = qel_pack.firmware_volume(0xFFFC0000, 0x10000, [qel_pack.peim_file(MODULE, tiny_pe32(), "T", "1.0")])
+        core = b"\x90" * 0xEFEC + b"\xe9\x00\x00"  # ends in the last 16 bytes, as a reset vector must
+        boot, _ = qel_pack.firmware_volume(0xFFFF0000, 0x10000, vtf=(core, 0xFFFF1004))
+        return qel_pack.flash_image(0xFFFC0000, 0x40000, [(0xFFFC0000, module), (0xFFFF0000, boot)]), module
+
+    def test_flash_image_is_shown_at_its_flash_address_with_type_names(self):
+        flash, _ = self.flash()
+        lines = qel_pack.describe(flash)
+        self.assertTrue(lines[0].startswith("volume FFFC0000: 65536 bytes, FFS2 "), lines[0])
+        text = "\n".join(lines)
+        self.assertIn("%s PEIM (06)" % MODULE, text)
+        self.assertIn("section PEI_DEPEX (1B) at FFFC0084, 2 bytes: TRUE END", text)
+        self.assertIn('section USER_INTERFACE (15)', text)
+        self.assertIn('4 bytes "T"', text)
+        self.assertIn('"1.0", build 0', text)
+        self.assertIn("(volume top file) SECURITY_CORE (03)", text)
+        self.assertIn("volume FFFF0000:", text)
+        self.assertTrue(qel_pack.describe(flash, 0)[0].startswith("volume 00000000:"))
+
+    def test_lone_volume_is_placed_by_its_rebased_pe32(self):
+        _, module = self.flash()
+        self.assertTrue(qel_pack.describe(module)[0].startswith("volume FFFC0000:"))
+        unrebased = qel_pack.volume_header(0x10000, 0x1000, 12) + b"\xff" * (0x10000 - 56)
+        self.assertTrue(qel_pack.describe(unrebased)[0].startswith("volume 00000000:"))
+
+    def test_firmware_file_and_pe32_are_listed(self):
+        ffs = qel_pack.peim_file(MODULE, tiny_pe32(), "T", "1.0")
+        lines = qel_pack.describe(ffs)
+        self.assertEqual(lines[0], "firmware file:")
+        self.assertIn("section PE32 (10) at 00000038, 512 bytes, image base 00000000", "\n".join(lines))
+        self.assertEqual(qel_pack.describe(tiny_pe32(base=0x10000))[0],
+                         "PE32 image: 512 bytes (512 in memory), image base 00010000, entry point 00010020")
+
+    def test_damage_is_named_and_what_is_not_a_firmware_image_is_refused(self):
+        flash, _ = self.flash()
+        damaged = bytearray(flash)
+        damaged[0x80:0x83] = b"\xff\xff\x00"  # the dependency section claims more than its file
+        self.assertIn("    damaged: a section at 0x0 of the file data runs past its end", qel_pack.describe(damaged))
+        for junk in (b"", b"\x00" * 100, bytes(range(256)) * 4):
+            with self.assertRaises(qel_pack.PackError):
+                qel_pack.describe(junk)
+
+    def test_unreadable_file_gives_one_line_and_status_1(self):
+        import contextlib
+        import io
+        import tempfile
+        with tempfile.NamedTemporaryFile(suffix=".bin") as junk:
+            junk.write(b"not firmware")
+            junk.flush()
+            errors = io.StringIO()
+            with contextlib.redirect_stderr(errors), contextlib.redirect_stdout(io.StringIO()) as out:
+                self.assertEqual(qel_pack.main(["show", junk.name]), 1)
+            self.assertEqual(out.getvalue(), "")
+            self.assertEqual(errors.getvalue().count("\n"), 1)
+            self.assertIn("holds no firmware volume, firmware file or PE32 image", errors.getvalue())
+
+
 if __name__ == "__main__":
     unittest.main()
