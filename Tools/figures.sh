@@ -137,7 +137,7 @@ has_target() { grep -qx "$1" <<<"$targets"; }
 program() { find "$host" -type f -perm -u+x -name "$1" -not -path '*/CMakeFiles/*' | head -n 1; }
 
 runner=""
-for target in qel-board-default qel-board-i386; do
+for target in qel-board-Default qel-board-i386; do
   has_target "$target" && runner=$target && break
 done
 if [[ -n $runner ]] && cmake --build "$host" --target "$runner" -j "$jobs" >/dev/null && [[ -x $host/Tools/qel-board ]]; then

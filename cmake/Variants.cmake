@@ -2,7 +2,8 @@
 # holds its BuildSettings.h, and what builds it:
 #   image    the firmware build links it into a checked PE32
 #   host     the host build makes QelModule_<Name> for tests and benchmarks
-#   runner   the board runner offers it under RUNNER <name>, with a line of DESCRIPTION
+#   runner   the board runner offers it under its name (or a short ALIAS), with a
+#            line of DESCRIPTION
 #            (implies host and image: the runner links the one and boots the other)
 #   agree    the module's board scenarios run on its host build and on its image,
 #            which must agree (implies host and image)
@@ -10,9 +11,9 @@
 #   fuzz     fuzz targets are built against it
 #   compile  only compiled: the build must refuse (or take) its device list
 #
-# qel_variant(Name BUILDS role... [RUNNER name DESCRIPTION text])
+# qel_variant(Name BUILDS role... [ALIAS name DESCRIPTION text])
 function(qel_variant Name)
-  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "RUNNER;DESCRIPTION" "BUILDS")
+  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "ALIAS;DESCRIPTION" "BUILDS")
   set(Folder "${PROJECT_SOURCE_DIR}/Variants/${Name}")
   if(NOT EXISTS "${Folder}/BuildSettings.h")
     message(FATAL_ERROR "variant ${Name}: no ${Folder}/BuildSettings.h")
@@ -22,8 +23,8 @@ function(qel_variant Name)
       message(FATAL_ERROR "variant ${Name}: unknown role '${Role}'")
     endif()
   endforeach()
-  if(("runner" IN_LIST Arg_BUILDS) AND (NOT Arg_RUNNER OR NOT Arg_DESCRIPTION))
-    message(FATAL_ERROR "variant ${Name}: a runner variant needs RUNNER and DESCRIPTION")
+  if(("runner" IN_LIST Arg_BUILDS) AND (NOT Arg_ALIAS OR NOT Arg_DESCRIPTION))
+    message(FATAL_ERROR "variant ${Name}: a runner variant needs ALIAS and DESCRIPTION")
   endif()
   # What a role needs besides itself, decided here once: the roles that run
   # the module's host build or its image make both builds.
@@ -37,7 +38,7 @@ function(qel_variant Name)
   set_property(GLOBAL APPEND PROPERTY QEL_VARIANTS ${Name})
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_SETTINGS "${Folder}")
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_BUILDS ${Builds})
-  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_RUNNER "${Arg_RUNNER}")
+  set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_ALIAS "${Arg_ALIAS}")
   set_property(GLOBAL PROPERTY QEL_VARIANT_${Name}_DESCRIPTION "${Arg_DESCRIPTION}")
 endfunction()
 
@@ -74,13 +75,13 @@ function(qel_variant_settings Name OutVar)
 endfunction()
 
 qel_variant(Default BUILDS image host runner agree qemu fuzz
-            RUNNER default DESCRIPTION "the shipped image's settings: trap after each report")
+            ALIAS default DESCRIPTION "the shipped image's settings: trap after each report")
 qel_variant(Release BUILDS image host runner agree
-            RUNNER quiet DESCRIPTION "the release image's settings: checks and messages off")
+            ALIAS quiet DESCRIPTION "the release image's settings: checks and messages off")
 qel_variant(DebugHalt BUILDS host runner agree qemu
-            RUNNER halt DESCRIPTION "halt after each report, messages off")
+            ALIAS halt DESCRIPTION "halt after each report, messages off")
 qel_variant(DebugNoTrap BUILDS host runner agree
-            RUNNER no-trap DESCRIPTION "checks and messages on, no trap")
+            ALIAS no-trap DESCRIPTION "checks and messages on, no trap")
 qel_variant(Revision BUILDS host agree)
 qel_variant(ModuleNoUart BUILDS host agree)
 qel_variant(PrintStringLimits BUILDS host)
@@ -93,12 +94,12 @@ qel_variant(SerialNoFifo BUILDS host agree)
 qel_variant(SerialLargeFifo BUILDS host agree)
 qel_variant(PciIoBus0 BUILDS host agree)
 qel_variant(PciIoOneBridge BUILDS host runner agree
-            RUNNER pci-bridge DESCRIPTION "UART as a PCI function behind a bridge")
+            ALIAS pci-bridge DESCRIPTION "UART as a PCI function behind a bridge")
 qel_variant(PciIoTwoBridges BUILDS host fuzz)
 qel_variant(PciMmioBus0 BUILDS host)
 qel_variant(PciMmioOneBridge BUILDS host)
 qel_variant(PciMmioTwoBridges BUILDS host runner agree fuzz
-            RUNNER pci-mmio DESCRIPTION "memory-mapped PCI UART behind two bridges")
+            ALIAS pci-mmio DESCRIPTION "memory-mapped PCI UART behind two bridges")
 qel_variant(PciSerial BUILDS qemu)
 qel_variant(PciRejectDevice BUILDS compile)
 qel_variant(PciRejectFunction BUILDS compile)

@@ -75,7 +75,10 @@ std::string TimeoutText(const Sim::Uart16550Model& Uart) {
   if (ModemStatusWaits != 0) {
     Text += (Text.empty() ? "" : " and ") + Waits(ModemStatusWaits, "MSR");
   }
-  return Text.empty() ? Text : "the driver gave up " + Text + " (" + std::to_string(SerialPollLimit) + " polls each)";
+  const bool One = LineStatusWaits + ModemStatusWaits == 1;
+  return Text.empty() ? Text
+                      : "the driver gave up " + Text + " (" + std::to_string(SerialPollLimit) +
+                            (One ? " polls)" : " polls each)");
 }
 
 // What the module read from CMOS: the bytes as the board holds them.
@@ -244,7 +247,7 @@ void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Boar
   if (Context.PciUart) {
     // COM1's model sits behind the PCI function; this build drives no other UART.
     const std::string At = Context.PciUartInMemory ? HexField(*Context.PciUart, 8) : HexField(*Context.PciUart, 4);
-    Out << "  PCI UART " << At << " " << UartLine(Board.Com1()) << "\n";
+    Out << "  PCI UART       " << At << " " << UartLine(Board.Com1()) << "\n";
   } else {
     Out << "  COM1 " << HexField(Sim::Board::Com1Base, 3) << "     " << UartLine(Board.Com1()) << "\n";
     Out << "  COM2 " << HexField(Sim::Board::Com2Base, 3) << "     " << UartLine(Board.Com2()) << "\n";

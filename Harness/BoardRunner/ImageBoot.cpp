@@ -30,8 +30,9 @@ BootOutcome ImageBoot::Boot(uint32_t Revision, const Pei::FailureSwitches& Fail)
     std::snprintf(Line, sizeof Line, ": %zu bytes, run in place at 0x%08X where it was rebased to, %llu instructions",
                   FileBytes, Image.Address, static_cast<unsigned long long>(Machine->Instructions()));
   } else {
-    std::snprintf(Line, sizeof Line, ": %zu bytes, run at 0x%08X (%u fix-ups), %llu instructions", FileBytes,
-                  Image.Address, Image.Relocations, static_cast<unsigned long long>(Machine->Instructions()));
+    std::snprintf(Line, sizeof Line, ": %zu bytes, run at 0x%08X (%u fix-up%s), %llu instructions", FileBytes,
+                  Image.Address, Image.Relocations, Image.Relocations == 1 ? "" : "s",
+                  static_cast<unsigned long long>(Machine->Instructions()));
   }
   std::error_code Failed;
   const std::filesystem::path Shown = std::filesystem::proximate(Path, Failed);

@@ -17,9 +17,10 @@
 #include "PciTopology.h"
 #include "NativeServices.h"
 #include "RunnerOptions.h"
+#include "RunnerVariants.h"
 
 #ifndef QEL_RUNNER_VARIANT
-#define QEL_RUNNER_VARIANT "default"
+#define QEL_RUNNER_VARIANT "Default"
 #endif
 #ifndef QEL_RUNNER_IMAGE
 #define QEL_RUNNER_IMAGE ""
@@ -62,7 +63,8 @@ void PrepareBoard(Sim::Board& Board, const RunnerOptions& Options) {
 }
 
 // Switches that this build, or this run, gave nothing to do.
-std::vector<std::string> SwitchNotes(const RunnerOptions& Options, uint32_t Allocations) {
+std::vector<std::string> SwitchNotes(const RunnerOptions& Options, const Pei::Foundation& Foundation) {
+  const uint32_t Allocations = Foundation.AllocationCalls();
   std::vector<std::string> Notes;
   if (Options.Revision && (Settings::_gPeimRevision == 0 || (Settings::DebugControlMask & DebugAssertEnabled) == 0)) {
     Notes.push_back("--revision changed nothing: this build does not check the services revision");
@@ -72,24 +74,37 @@ std::vector<std::string> SwitchNotes(const RunnerOptions& Options, uint32_t Allo
   if (Options.HaltPolls != RunnerOptions{}.HaltPolls && !Halts) {
     Notes.push_back("--halt-polls changed nothing: this build does not halt after a report");
   }
+  if (Options.LevelMask && (Settings::DebugControlMask & DebugMessagesEnabled) == 0) {
+    Notes.push_back("--level-mask changed nothing: this build compiles its messages out");
+  }
   if (Options.FailingAllocation > Allocations) {
     Notes.push_back("--fail-allocation " + std::to_string(Options.FailingAllocation) + " failed nothing: the module made " +
                     Counted(Allocations, "allocation", "allocations"));
+  }
+  if (Options.InstallStatus && Foundation.InstallCalls() == 0) {
+    Notes.push_back("--fail-install failed nothing: the module did not call InstallPpi");
   }
   return Notes;
 }
 
 // An image named after another build runs with the wrong board and report
-// settings; the runner cannot read an image's settings, but it can read names.
+// settings; the runner cannot read an image's settings, but it can read names
+// (an image's debugger and rebased twins are the same build's).
 std::optional<std::string> ImageNameNote(const std::string& Path) {
-  const auto BaseName = [](const std::string& Of) { return Of.substr(Of.find_last_of('/') + 1); };
-  const std::string Given = BaseName(Path);
-  const std::string Own = BaseName(QEL_RUNNER_IMAGE);
-  if (Given.rfind("QelVersionPei", 0) != 0 || Given == Own) {
+  const std::string Given = Path.substr(Path.find_last_of('/') + 1);
+  if (Given.rfind("QelVersionPei", 0) != 0) {
     return std::nullopt;
   }
-  return "the image is named " + Given + ", but this runner has the settings of " + Own +
-         " (--variant picks the runner of another build)";
+  const RunnerVariant* Build = RunnerVariantOfImage(Given.c_str());
+  if (Build != nullptr && std::string(Build->Name) == QEL_RUNNER_VARIANT) {
+    return std::nullopt;
+  }
+  const std::string Own = std::string("this runner has the settings of build ") + QEL_RUNNER_VARIANT;
+  if (Build == nullptr) {
+    return "the image is named " + Given + ", which is no runner build's image; " + Own;
+  }
+  return "the image is named " + Given + ", the image of build " + Build->Name + ", but " + Own +
+         " (--variant " + Build->Name + " runs it with its own)";
 }
 
 int ExitStatus(const BootOutcome& Outcome) {
@@ -156,7 +171,7 @@ int main(int Count, char** Values) {
     // The module assigns the UART's BAR during the run.
     Context.PciLine = Way.Describe();
     Context.PciUart = Way.UartAddress();
-    Context.Notes = SwitchNotes(*Options, Image->Foundation().AllocationCalls());
+    Context.Notes = SwitchNotes(*Options, Image->Foundation());
     if (const std::optional<std::string> Note = ImageNameNote(Path)) {
       Context.Notes.push_back(*Note);
     }
@@ -170,7 +185,7 @@ int main(int Count, char** Values) {
   Board.Settle();
   Context.PciLine = Way.Describe();
   Context.PciUart = Way.UartAddress();
-  Context.Notes = SwitchNotes(*Options, Foundation.AllocationCalls());
+  Context.Notes = SwitchNotes(*Options, Foundation);
   const Pei::MemoryView Here = Pei::SameAddressSpace();
   const FoundationView View{Foundation, [Here](uint32_t At, void* Into, uint32_t Size) {
                               return Here.Read(Here.Context, At, Into, Size);

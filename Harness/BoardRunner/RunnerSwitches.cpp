@@ -186,12 +186,15 @@ std::string RunnerUsage(const char* Variant) {
                       ") and shows what it left behind:\n"
                       "the host build of the module, or with --image its PE32 image run on a CPU emulator.\n"
                       "\n"
-                      "Build of the module (--variant NAME; the launcher picks the matching runner):\n"
-                      "  NAME        DebugControlMask (0x01 checks, 0x02 messages, 0x10 trap, 0x20 halt)\n";
+                      "Build of the module (--variant NAME or ALIAS; the launcher picks the matching runner;\n"
+                      "NAME is also the build's name in the image files and the scripts):\n"
+                      "  NAME               ALIAS       MASK  (DebugControlMask: 0x01 checks, 0x02 messages,\n"
+                      "                                        0x10 trap, 0x20 halt)\n";
   for (size_t Index = 0; Index < RunnerVariantCount; ++Index) {
-    char Line[160];
-    std::snprintf(Line, sizeof Line, "  %-11s 0x%02X  %s\n", RunnerVariants[Index]->Name,
-                  RunnerVariants[Index]->DebugControlMask, RunnerVariants[Index]->Description);
+    const RunnerVariant& Each = *RunnerVariants[Index];
+    char Line[200];
+    std::snprintf(Line, sizeof Line, "  %-18s %-11s 0x%02X  %s\n", Each.Name, Each.Alias, Each.DebugControlMask,
+                  Each.Description);
     Usage += Line;
   }
   std::string Heading;
