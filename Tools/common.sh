@@ -15,3 +15,14 @@ qel_build() {
     [[ ${PIPESTATUS[0]} -eq 0 ]] || return 1
   done
 }
+
+# qel_build_targets DIR TARGET...: builds only those targets of a configured
+# build folder, one line per finished target.
+qel_build_targets() {
+  local dir=$1
+  shift
+  echo "== building $* ($dir)"
+  cmake --build "$dir" -j "$(qel_jobs)" --target "$@" 2>&1 |
+    { grep --line-buffered -E '^\[ *[0-9]+%\] Built target|error|warning|Error' || true; }
+  [[ ${PIPESTATUS[0]} -eq 0 ]]
+}

@@ -10,14 +10,19 @@ for package in "${packages[@]}"; do
   fi
 done
 if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
+  echo "setup: installing ${#missing[@]} Debian packages: ${missing[*]}"
   sudo=""
   [[ $(id -u) -eq 0 ]] || sudo=sudo
   # The board's image mode runs in the i386 host build, so it takes the i386
   # build of the CPU emulator library.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: dpkg --add-architecture i386 (for libunicorn-dev:i386)"
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  echo "setup: apt-get update"
+  $sudo apt-get update -q
+  # apt's own lines (one per package fetched, unpacked and set up) show the
+  # progress of what can take minutes on a fresh machine.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  echo "setup: done"
 fi
