@@ -2,41 +2,56 @@
 # Boots a flash image under QEMU with its gdb stub waiting and debugs it with
 # gdb: the PEI core's symbols, the module's at the flash address where it runs,
 # and a breakpoint on ReportAssertion. COM1, COM2 and the core's report go to
-# build/debug/ and are shown when gdb ends.
+# build/debug/ and are shown when gdb ends; the exit status is the core's
+# verdict (0 pass, 1 fail, 3 when the session ended before the core gave one).
 #
 #   bash Tools/debug.sh [--variant NAME] [--set KEY=VALUE]... [--batch FILE] [--no-build]
 #
-#   --variant NAME   QelVersion-NAME.fd with QelVersionPei-NAME's symbols
-#                    (DebugHalt, PciSerial); the shipped settings by default
+#   --variant NAME   the flash image of build NAME (DebugHalt, PciSerial; the
+#                    shipped settings by default) on the machine it is made
+#                    for (Harness/Qemu/flash-machines.sh), with its symbols
 #   --set KEY=VALUE  a scenario setting, as the fw_cfg item opt/qel/KEY
 #                    (level, baud, uart, fail-alloc, allocation-status,
-#                    install-status, expect-status, pci; see Harness/Qemu/Scenario.h)
-#   --batch FILE     run gdb's commands from FILE and end (for tests)
+#                    install-status, pci, expect-status, expect-traps,
+#                    expect-uarts; see Harness/Qemu/Scenario.h)
+#   --batch FILE     run gdb's commands from FILE, then end
 #   --no-build       use the firmware build as it is
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source Harness/Qemu/flash-machines.sh
 variant="" batch="" build=1
 fw_cfg=()
 while (($#)); do
   case $1 in
-    --variant) variant=-$2; shift 2 ;;
+    --variant)
+      [[ -n ${2:-} ]] || { echo "debug.sh: --variant needs a build's name (DebugHalt, PciSerial)" >&2; exit 2; }
+      variant=$2; shift 2 ;;
     --set)
       [[ ${2:-} == *=* ]] || { echo "debug.sh: --set takes KEY=VALUE" >&2; exit 2; }
       value=${2#*=}
       fw_cfg+=(-fw_cfg "name=opt/qel/${2%%=*},string=${value//,/,,}"); shift 2 ;;
-    --batch) batch=$2; shift 2 ;;
+    --batch)
+      [[ -f ${2:-} ]] || { echo "debug.sh: --batch needs a file of gdb commands" >&2; exit 2; }
+      batch=$2; shift 2 ;;
     --no-build) build=0; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "debug.sh: unknown argument $1 (--help lists them)" >&2; exit 2 ;;
   esac
 done
+suffix=""
+[[ -z $variant || $variant == Default ]] || suffix=-$variant
 if ((build)); then
   bash Tools/setup.sh
   bash Tools/build.sh firmware >/dev/null
 fi
 fw=build/firmware
-flash=$fw/QelVersion$variant.fd
-image=$fw/QelVersionPei$variant.efi
+flash=$fw/QelVersion$suffix.fd
+image=$fw/QelVersionPei$suffix.efi
+if [[ ! -f $flash && -n $suffix ]]; then
+  known=$(cd "$fw" 2>/dev/null && ls QelVersion-*.fd 2>/dev/null | sed 's/^QelVersion-//; s/\.fd$//' | tr '\n' ' ')
+  echo "debug.sh: build $variant has no flash image; the builds with one: Default ${known}" >&2
+  exit 2
+fi
 for file in "$flash" "$image" "${image%.efi}.debug.efi" "${image%.efi}.rebase" "$fw/Harness/Qemu/QelPeiCore.elf"; do
   [[ -f $file ]] || { echo "debug.sh: no $file (build the firmware preset)" >&2; exit 1; }
 done
@@ -47,11 +62,12 @@ symbols=$(python3 cmake/qel_pack.py debug-offset --base "$(cat "${image%.efi}.re
 
 out=build/debug
 mkdir -p "$out"
-rm -f "$out"/{com1.txt,com2.txt,report.txt}
+rm -f "$out"/{com1.txt,com2.txt,report.txt,pcicom.txt}
+qel_flash_machine "QelVersion$suffix"
+qel_machine_devices "$out/pcicom.txt"
 qemu=(qemu-system-i386 -machine pc -m 64 -accel tcg -display none -no-reboot -nodefaults
       -serial "file:$out/com1.txt" -serial "file:$out/com2.txt" -debugcon "file:$out/report.txt"
-      -device isa-debug-exit,iobase=0xf4,iosize=4 "${fw_cfg[@]}" -bios "$flash" -S -gdb stdio)
-[[ $variant == -DebugHalt ]] && qemu+=(-device isa-debug-exit,iobase=0xe8,iosize=1)
+      -device isa-debug-exit,iobase=0xf4,iosize=4 "${machine_devices[@]}" "${fw_cfg[@]}" -bios "$flash" -S -gdb stdio)
 cat >"$out/session.gdb" <<GDB
 set pagination off
 set confirm off
@@ -61,15 +77,26 @@ target remote | exec ${qemu[*]@Q}
 break ReportAssertion
 GDB
 echo "debug.sh: $flash, module symbols at $symbols; COM1, COM2 and the report go to $out/"
-status=0
+# gdb's own status says nothing of the run: a last continue that runs to
+# QEMU's exit ends a batch with "Remote connection closed".
 if [[ -n $batch ]]; then
-  gdb -nx -batch -x "$out/session.gdb" -x "$batch" </dev/null || status=$?
+  gdb -nx -batch -x "$out/session.gdb" -x "$batch" </dev/null || true
 else
   echo "debug.sh: the processor waits at the reset vector; 'continue' boots, 'break PublishVersionString' stops in the module"
-  gdb -nx -q -x "$out/session.gdb" || status=$?
+  gdb -nx -q -x "$out/session.gdb" || true
 fi
 echo "-- COM1 ($out/com1.txt):"
 cat "$out/com1.txt" 2>/dev/null || true
+if [[ $PciSerial == yes ]]; then
+  echo "-- the PCI UART ($out/pcicom.txt):"
+  cat "$out/pcicom.txt" 2>/dev/null || true
+fi
 echo "-- the core's report ($out/report.txt):"
 cat "$out/report.txt" 2>/dev/null || true
-exit $status
+case $(grep -o '^result: [a-z]*' "$out/report.txt" 2>/dev/null | tail -n 1) in
+  "result: pass") exit 0 ;;
+  "result: fail") exit 1 ;;
+  *)
+    echo "debug.sh: the core gave no verdict: the session ended before the run did"
+    exit 3 ;;
+esac

@@ -28,7 +28,9 @@ Outcome=pass          # pass: the core's pass code; fail: its fail code;
                       # halt: the module's halt routine wrote "Loop" to 0xE8
 SuperIo=absent        # absent: nothing at 0x4E/0x4F; active/inactive: debugcon
                       # devices record the streams, the activation reads 1/0
-PciSerial=no          # yes: a pci-serial behind a pci-bridge at 00:02.0
+PciSerial=""          # yes: a pci-serial behind a pci-bridge at 00:02.0; no:
+                      # none; by default what the flash image's machine has
+                      # (Harness/Qemu/flash-machines.sh)
 PciTrace=no           # yes: compare the module's PCI configuration accesses
 Uarts=both            # both: COM1 and COM2 to files; none: no UART fitted
 Qemu=""               # further qemu-system-i386 switches (-cpu pentium, -m 1),
@@ -36,6 +38,11 @@ Qemu=""               # further qemu-system-i386 switches (-cpu pentium, -m 1),
 Timeout=60            # seconds before a hang is declared
 # shellcheck source=/dev/null
 source "$scenario_file"
+source "$(dirname "$0")/../../Harness/Qemu/flash-machines.sh"
+Given=$PciSerial
+qel_flash_machine "$Flash"
+[[ -n $Given ]] && PciSerial=$Given
+[[ $Outcome == halt ]] && HaltExit=yes
 
 fail() {
   echo "qemu-scenario $name: FAIL ($*)"
@@ -70,14 +77,8 @@ case $SuperIo in
               -device "isa-debugcon,iobase=0x4f,chardev=siodata,readback=$activation") ;;
   *) fail "unknown SuperIo=$SuperIo" ;;
 esac
-if [[ $PciSerial == yes ]]; then
-  devices+=(-device pci-bridge,chassis_nr=1,id=br1,addr=2
-            -chardev "file,id=pciuart,path=$work/pcicom" -device pci-serial,bus=br1,addr=0,chardev=pciuart)
-fi
-# With an exit device at 0xE8 the halt routine's write of 0x4C6F6F70 ("Loop")
-# ends QEMU with status (0x70 << 1 | 1) = 225. One port wide, so that the
-# report channel at 0xE9 stays the debug console's.
-[[ $Outcome == halt ]] && devices+=(-device isa-debug-exit,iobase=0xe8,iosize=0x01)
+qel_machine_devices "$work/pcicom"
+devices+=("${machine_devices[@]}")
 serials=()
 case $Uarts in
   both) serials=(-serial "file:$work/com1" -serial "file:$work/com2") ;;

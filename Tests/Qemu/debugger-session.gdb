@@ -1,5 +1,0 @@
-break PublishVersionString
-continue
-backtrace
-finish
-continue
