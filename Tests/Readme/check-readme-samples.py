@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Runs each sample command the README shows ("    $ COMMAND" and the lines
+after it, up to a blank line) and checks that it prints what the README
+shows, line by line: "..." inside a line stands for anything, a line of
+"..." alone for any number of lines. The debugger session is
+Tests/Qemu/check-debugger.sh's. Exit 77 when the builds the samples need are
+absent.
+
+  check-readme-samples.py README HOST_BUILD_DIR FIRMWARE_DIR
+"""
+
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+SKIPPED = ("bash Tools/debug.sh",)
+
+
+def samples(readme):
+    """(line number, command, shown lines) of each sample."""
+    lines = readme.read_text().splitlines()
+    found = []
+    for index, line in enumerate(lines):
+        if line.startswith("    $ "):
+            command = line[6:]
+            shown = []
+            for after in lines[index + 1:]:
+                if not after.startswith("    "):
+                    break
+                shown.append(after[4:].rstrip())
+            found.append((index + 1, command, shown))
+    return found
+
+
+def pattern(shown):
+    parts = shown.split("...")
+    return re.compile("^" + ".*".join(re.escape(part) for part in parts) + "$")
+
+
+def matches(shown, printed):
+    """Whether printed (all lines) is what shown describes."""
+    def match(s, p):
+        if s == len(shown):
+            return p == len(printed)
+        if shown[s] == "...":
+            return any(match(s + 1, q) for q in range(p, len(printed) + 1))
+        return p < len(printed) and pattern(shown[s]).match(printed[p]) is not None and match(s + 1, p + 1)
+    return match(0, 0)
+
+
+def main(arguments):
+    readme, host, firmware = Path(arguments[0]), Path(arguments[1]), Path(arguments[2])
+    root = readme.resolve().parent
+    if not (host / "Tools" / "qel-board").exists() or not (firmware / "QelVersionPei.efi").exists():
+        print("the host build or the firmware build is absent: build both presets first")
+        return 77
+    status = 0
+    checked = 0
+    for number, command, shown in samples(readme):
+        if command.startswith(SKIPPED):
+            continue
+        # The sample names the default build folders; run it against these.
+        run = command.replace("build/host/", str(host.resolve()) + "/").replace("build/firmware/", str(firmware.resolve()) + "/")
+        result = subprocess.run(["bash", "-c", run], cwd=root, capture_output=True, text=True, timeout=120)
+        # Trailing blanks do not survive in a README; they are not compared.
+        printed = [line.rstrip() for line in (result.stdout + result.stderr).splitlines()]
+        checked += 1
+        if matches(shown, printed):
+            print("README.md:%d: prints what the README shows: %s" % (number, command))
+            continue
+        status = 1
+        print("README.md:%d: the sample differs from what the command prints: %s" % (number, command))
+        print("-- shown:")
+        print("\n".join(shown))
+        print("-- printed:")
+        print("\n".join(printed))
+    if checked == 0:
+        print("README.md has no sample commands to check")
+        return 1
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
