@@ -57,7 +57,7 @@ cmake --preset host >/dev/null
 builds=build/host/Tools/runner-builds.tsv
 read -r name alias image_file < <(awk -F'\t' -v v="$variant" '$1 == v || $2 == v' "$builds") || true
 if [[ -z ${name:-} ]]; then
-  echo "run.sh: unknown variant '$variant'; known: $(awk -F'\t' '{ printf "%s%s (%s)", NR > 1 ? ", " : "", $1, $2 }' "$builds")" >&2
+  echo "run.sh: unknown variant '$variant'; known: $(awk -F'\t' '{ printf "%s%s (%s)", (NR > 1 ? ", " : ""), $1, $2 }' "$builds")" >&2
   exit 2
 fi
 # The build's files: QelVersionPei.* for the shipped settings, else
@@ -68,7 +68,8 @@ target_suffix=${suffix#-}
 if ((!host)); then
   cmake --preset firmware >/dev/null
   targets=("QelVersionPei${target_suffix}ImagePackage")
-  if cmake --build build/firmware --target help | grep -qx "\.\.\. QelFlash${target_suffix}"; then
+  firmware_targets=$(cmake --build build/firmware --target help)
+  if grep -qx "\.\.\. QelFlash${target_suffix}" <<<"$firmware_targets"; then
     targets+=("QelFlash${target_suffix}")
   fi
   qel_build_targets build/firmware "${targets[@]}" >&2
