@@ -38,14 +38,17 @@ if [[ -f build/firmware/QelVersionPei.efi ]]; then
 fi
 
 section "images (bytes in the file; sections as they lie in memory)"
+echo "  every build's image (each has X.rebased.efi of the same size, as its volume holds it, and X.debug.efi with DWARF):"
 for each in "$fw"/QelVersionPei*.efi; do
-  printf '  %-32s %6d bytes\n' "$(basename "$each"):" "$(stat -c %s "$each")"
+  [[ $each == *.debug.efi || $each == *.rebased.efi ]] && continue
+  printf '    %-40s %7d bytes\n' "$(basename "$each")" "$(stat -c %s "$each")"
 done
-llvm-size -A "$image" | awk 'NR > 2 && $1 ~ /^\./ { printf "  QelVersionPei.efi section %-8s %6d bytes in memory\n", $1, $2 }'
+echo "  the shipped image and its packages:"
+llvm-size -A "$image" | awk 'NR > 2 && $1 ~ /^\./ { printf "    %-40s %7d bytes in memory\n", "QelVersionPei.efi section " $1, $2 }'
 for packed in QelVersionPei.ffs QelVersionPei.fv QelVersion.fd; do
-  [[ -f $fw/$packed ]] && printf '  %-32s %6d bytes\n' "$packed:" "$(stat -c %s "$fw/$packed")"
+  [[ -f $fw/$packed ]] && printf '    %-40s %7d bytes\n' "$packed" "$(stat -c %s "$fw/$packed")"
 done
-[[ -f $fw/QelVersionPei.rebase ]] && printf '  QelVersionPei.fv runs its PE32 in place at %s\n' "$(cat "$fw/QelVersionPei.rebase")"
+[[ -f $fw/QelVersionPei.rebase ]] && printf '    QelVersionPei.fv runs its PE32 in place at %s\n' "$(cat "$fw/QelVersionPei.rebase")"
 
 # Where the shipped image's bytes go, by unit, from its link map. The format
 # engine's own figure (what its entry points reach) is the benchmark's, below.
@@ -98,6 +101,10 @@ section "worst-case stack, static (-fstack-usage over the call graph from Module
     total = deepest("ModuleEntry")
     printf "  %d bytes from the entry (return addresses included)\n", total
     printf "  deepest path: %s\n", Path
+    print "  a routine may stand twice on the path: the call graph has one cycle (a length check in the"
+    print "  engine reports through ReportAssertion, which formats through the engine). The walk takes a"
+    print "  routine at most twice on a path; a run nests no deeper, since a report formats only its own"
+    print "  fixed texts, which pass that check (a string limit below the message buffer is refused at build)"
     for (name in unknown) printf "  no frame size for %s (counted as 0)\n", short(name)
     for (name in indirect) printf "  indirect call in %s (PEI services, outside the module) not counted\n", short(name)
   }'
@@ -162,7 +169,10 @@ done
 ((serial)) || missing "port accesses per boot and serial line utilisation (no SerialBenchmark in $host)"
 
 if [[ -f Tests/Benchmarks/bench-print.sh ]] && has_target PrintBenchmark; then
-  echo "  format engine (Tests/Benchmarks/bench-print.sh):"
+  echo "  format engine (Tests/Benchmarks/bench-print.sh); columns: engine = this engine, before = the"
+  echo "  engine it replaced (frozen in Tests/PrintLib/Reference), snprintf = the C library's, peer = the"
+  echo "  best small embedded formatter (measured once, when the targets were set), /snprintf and /peer ="
+  echo "  the engine's count over theirs:"
   bash Tests/Benchmarks/bench-print.sh "$host" "$fw" 2>&1 | sed 's/^/    /'
 else
   missing "format-engine instructions per message against snprintf (no Tests/Benchmarks/bench-print.sh or PrintBenchmark)"
@@ -184,7 +194,8 @@ else
   else
     boot=$($emulator "$(program ImageAgreementDefault)" --figures)
     for scenario in FreshBoard ConfiguredBoard FirstAllocationFails; do
-      awk -v s="$scenario" '$1 == s { printf "  %-22s %9d instructions, %5d bytes of stack (%s %s)\n", s ":", $(NF-1), $NF, $2, $3 }' <<<"$boot"
+      awk -v s="$scenario" '$1 == s { outcome = $0; sub(/^[^ ]+ +[0-9]+ +[0-9]+  /, "", outcome)
+                                      printf "  %-22s %9d instructions, %5d bytes of stack (%s)\n", s ":", $2, $3, outcome }' <<<"$boot"
     done
     echo "  deepest stack and instructions per scenario, every compared build:"
     for program in $agree; do
@@ -202,3 +213,15 @@ if [[ -f build/host-coverage/coverage-summary.txt ]]; then
 else
   missing "coverage figures (run bash Tools/coverage.sh; it takes a build of its own)"
 fi
+
+section "which stack figure to budget"
+cat <<'TEXT'
+  The static worst case above is the figure to budget for the module's stack: a bound over
+  every path of the shipped image, a report within a report included; the PEI services it
+  calls come on top, from the platform's own figures. The rest are measured, not bounds:
+    QEMU and image mode   the deepest use on real runs of the shipped image (they count from
+                          slightly different points at the entry, so they differ by a few words)
+    host build            the same sources compiled by g++ -m32 with the instruction seam as
+                          calls into the board: another compiler's frames, not the image's
+    a halted host run     also holds the board's own calls made while the halt routine polls
+TEXT

@@ -34,8 +34,10 @@ done
 [[ -z $engine_runs || -n $runs ]] || usage
 
 build=${QEL_FUZZ_BUILD:-build/fuzz}
+echo "== building the fuzz targets ($build)"
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j "$(qel_jobs)" >/dev/null
+cmake --build "$build" -j "$(qel_jobs)" 2>&1 | { grep --line-buffered -E '^\[ *[0-9]+%\] Built target|error|Error' || true; }
+[[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
 mkdir -p "$build/findings"
 findings=$(cd "$build/findings" && pwd)
 work=$(mktemp -d)
@@ -94,8 +96,10 @@ run_target() {
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/$name.log" | tail -n 1)
   coverage=$(grep -o 'cov: [0-9]*' "$work/$name.log" | tail -n 1 | awk '{print $2}')
   elapsed=$(($(date +%s) - started))
-  printf '%s: %s executions in %d s (%s per second), coverage %s edges, corpus %s inputs; %s\n' "$name" \
-    "${executed:-?}" "$elapsed" "${rate:-?}" "${coverage:-?}" "$(ls "$work/$name.corpus" | wc -l)" "$verdict" \
+  # The wall time includes loading the corpus and the emulator's start, so it
+  # may exceed the fuzzing time asked for.
+  printf '%s: %s executions in %d s of wall time (%s per second of fuzzing), coverage %s edges, corpus %s inputs; %s\n' \
+    "$name" "${executed:-?}" "$elapsed" "${rate:-?}" "${coverage:-?}" "$(ls "$work/$name.corpus" | wc -l)" "$verdict" \
     >"$work/$name.summary"
   [[ $verdict == findings:* ]]
 }

@@ -2,9 +2,12 @@
 // the variant's image; the two must agree on everything the module did.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Scenarios.h"
 
@@ -43,11 +46,19 @@ namespace {
 // The image's figures per scenario: instructions executed and the deepest
 // stack, repeatable counts of the run the test compares.
 int PrintFigures() {
-  std::printf("%-32s %-18s %12s %7s\n", QEL_AGREE_VARIANT " scenario", "outcome", "instructions", "stack");
+  std::vector<std::pair<std::string, Agreement::Record>> Rows;
+  const std::string Heading = QEL_AGREE_VARIANT " scenario";
+  size_t NameWidth = Heading.size();
   for (const Agreement::Scenario* Which : Mine()) {
-    const Agreement::Record Image = Agreement::RunOnImage(*Which, QEL_AGREE_IMAGE);
-    std::printf("%-32s %-18s %12llu %7u\n", Which->Name.c_str(), Image.Outcome.substr(0, 18).c_str(),
-                static_cast<unsigned long long>(Image.Instructions), Image.StackBytes);
+    Rows.emplace_back(Which->Name, Agreement::RunOnImage(*Which, QEL_AGREE_IMAGE));
+    NameWidth = std::max(NameWidth, Which->Name.size());
+  }
+  // The outcome last, whole: a stall's reason is long.
+  const int Name = static_cast<int>(NameWidth);
+  std::printf("%-*s %12s %7s  %s\n", Name, Heading.c_str(), "instructions", "stack", "outcome");
+  for (const auto& [Scenario, Image] : Rows) {
+    std::printf("%-*s %12llu %7u  %s\n", Name, Scenario.c_str(), static_cast<unsigned long long>(Image.Instructions),
+                Image.StackBytes, Image.Outcome.c_str());
   }
   return 0;
 }
