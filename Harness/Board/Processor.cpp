@@ -89,8 +89,12 @@ MemoryDevice* Processor::MemoryOwner(uint32_t Address) const {
 }
 
 void Processor::Record(BusEvent::Kind What, uint8_t Size, uint32_t Address, uint32_t Value) {
+  const BusEvent Event{What, Size, Address, Value};
   if (Tracing) {
-    Events.push_back({What, Size, Address, Value});
+    Events.push_back(Event);
+  }
+  if (Observer) {
+    Observer(Event);
   }
 }
 

@@ -86,6 +86,9 @@ public:
     uint32_t Last;
   };
   std::vector<MemoryWindow> MemoryWindows() const;
+  // The device that decodes a port or an address now (none: nothing answers).
+  const PortDevice* PortDecoder(uint16_t Port) const { return PortOwner(Port); }
+  const MemoryDevice* MemoryDecoder(uint32_t Address) const { return MemoryOwner(Address); }
 
   // Processor.
   bool InterruptFlag = false;
@@ -105,6 +108,9 @@ public:
 
   // Trace of every seam event; on by default.
   bool Tracing = true;
+  // Told of every seam event as it happens, whether or not Tracing is on: a
+  // recorder that needs the board clock at each access reads Now() there.
+  std::function<void(const BusEvent&)> Observer;
   const std::vector<BusEvent>& Trace() const { return Events; }
   void ClearTrace() { Events.clear(); }
   uint64_t PortAccesses() const { return PortAccessCount; }

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "SerialFrame.h"
+
 namespace Sim {
 namespace {
 // Register indices.
@@ -18,9 +20,6 @@ constexpr unsigned ScratchRegister = 7;
 constexpr unsigned RegisterCount = 8;
 
 // LCR
-constexpr uint8_t WordLengthMask = 0x03;
-constexpr uint8_t TwoStopBits = 0x04;
-constexpr uint8_t ParityEnable = 0x08;
 constexpr uint8_t DivisorLatchAccess = 0x80;
 constexpr uint8_t FrameFormatMask = 0x3F;  // what shapes a frame; bit 6 is break
 // LSR
@@ -47,6 +46,8 @@ constexpr uint8_t ClearReceiveFifo = 0x02;
 constexpr uint8_t ClearTransmitFifo = 0x04;
 constexpr uint8_t LargeFifoEnable = 0x20;
 // MCR
+constexpr uint8_t DataTerminalReady = 0x01;
+constexpr uint8_t RequestToSend = 0x02;
 constexpr uint8_t ModemControlMask = 0x1F;
 constexpr uint8_t Loopback = 0x10;
 // MSR
@@ -70,6 +71,7 @@ Uart16550Model::Uart16550Model(Processor& Bus, Placement Where) : Bus(Bus), Loca
   } else {
     Bus.MapPorts(static_cast<uint16_t>(Location.Base), static_cast<uint16_t>(Last), *this);
   }
+  ModemHistory.push_back({Bus.Now(), false, false, (Lines & ClearToSend) != 0, (Lines & DataSetReady) != 0});
 }
 
 Uart16550Model::~Uart16550Model() {
@@ -81,23 +83,17 @@ Uart16550Model::~Uart16550Model() {
 }
 
 uint64_t Uart16550Model::FrameNanoseconds(uint16_t Divisor, uint8_t LineControl) {
-  // Counted in half bits so that the 1.5 stop bits of 5-bit words stay exact.
-  const unsigned DataBits = 5 + (LineControl & WordLengthMask);
-  unsigned HalfBits = 2 * (1 + DataBits + ((LineControl & ParityEnable) != 0 ? 1 : 0));
-  if ((LineControl & TwoStopBits) == 0) {
-    HalfBits += 2;
-  } else {
-    HalfBits += DataBits == 5 ? 3 : 4;
-  }
-  // A divisor of 0 divides by 65536 on the chip.
-  const uint64_t Clocks = uint64_t{HalfBits} * (Divisor == 0 ? 65536u : Divisor) * 16;
-  const uint64_t Denominator = uint64_t{InputClockHz} * 2;
-  return (Clocks * 1000000000u + Denominator / 2) / Denominator;
+  return SerialFrame::Nanoseconds(Divisor, SerialFrame::HalfBits(LineControl));
 }
 
 void Uart16550Model::SetModemLines(bool Cts, bool Dsr, bool Ri, bool Dcd) {
+  FollowPeer();
   const uint8_t New = (Cts ? ClearToSend : 0) | (Dsr ? DataSetReady : 0) | (Ri ? RingIndicator : 0) |
                       (Dcd ? CarrierDetect : 0);
+  ChangeModemInputs(New, Bus.Now());
+}
+
+void Uart16550Model::ChangeModemInputs(uint8_t New, uint64_t At) {
   const uint8_t Changed = New ^ Lines;
   // Delta bits 0, 1 and 3 follow CTS, DSR and DCD; bit 2 only a ring that ends.
   ModemDeltas |= static_cast<uint8_t>((Changed & (ClearToSend | DataSetReady | CarrierDetect)) >> 4);
@@ -105,6 +101,42 @@ void Uart16550Model::SetModemLines(bool Cts, bool Dsr, bool Ri, bool Dcd) {
     ModemDeltas |= TrailingEdgeRing;
   }
   Lines = New;
+  NoteModemLines(At);
+}
+
+// In loopback the chip holds RTS# and DTR# inactive and feeds MCR back inside.
+void Uart16550Model::NoteModemLines(uint64_t At) {
+  const bool Driven = (McrValue & Loopback) == 0;
+  const ModemLines Levels{At, Driven && (McrValue & RequestToSend) != 0,
+                          Driven && (McrValue & DataTerminalReady) != 0, (Lines & ClearToSend) != 0,
+                          (Lines & DataSetReady) != 0};
+  if (ModemHistory.back().SameLevels(Levels)) {
+    return;
+  }
+  // Two changes at one moment leave only the second on the wire.
+  if (ModemHistory.back().At == At) {
+    ModemHistory.back() = Levels;
+    return;
+  }
+  ModemHistory.push_back(Levels);
+}
+
+// The peer's pause begins when its last wanted byte has fully arrived, and
+// the lines change at those exact moments, however late the UART is touched.
+void Uart16550Model::FollowPeer() {
+  if (!Pause || !PauseFrom || PauseStage == PeerStage::Over || Bus.Now() < *PauseFrom) {
+    return;
+  }
+  if (PauseStage == PeerStage::Waiting) {
+    ChangeModemInputs(static_cast<uint8_t>(Lines & ~ClearToSend), *PauseFrom);
+    PauseStage = PeerStage::Paused;
+  }
+  const uint64_t Until = *PauseFrom + Pause->Nanoseconds;
+  if (Bus.Now() >= Until) {
+    ChangeModemInputs(static_cast<uint8_t>(Lines | ClearToSend), Until);
+    PauseStage = PeerStage::Over;
+    Bus.NoteProgress();  // the peer moved on by itself
+  }
 }
 
 void Uart16550Model::Preset(uint16_t Divisor, uint8_t LineControlValue, uint8_t FifoControl, uint8_t ModemControlValue) {
@@ -112,6 +144,7 @@ void Uart16550Model::Preset(uint16_t Divisor, uint8_t LineControlValue, uint8_t 
   Dlm = static_cast<uint8_t>(Divisor >> 8);
   LcrValue = LineControlValue;
   McrValue = ModemControlValue & ModemControlMask;
+  NoteModemLines(Bus.Now());
   WriteFifoControl(FifoControl);
 }
 
@@ -154,6 +187,10 @@ void Uart16550Model::StartFrame(uint8_t Value, uint64_t At) {
     return;
   }
   Frames.push_back({Value, CurrentDivisor, LcrValue, At, ShiftEnd, false});
+  ++FramesOnLine;
+  if (Pause && FramesOnLine == Pause->AfterBytes) {
+    PauseFrom = ShiftEnd;
+  }
 }
 
 void Uart16550Model::CatchUp() {
@@ -161,6 +198,7 @@ void Uart16550Model::CatchUp() {
     return;
   }
   const uint64_t Now = Bus.Now();
+  FollowPeer();
   while (Shifting && ShiftEnd <= Now) {
     Shifting = false;
     Bus.NoteProgress();
@@ -173,6 +211,7 @@ void Uart16550Model::CatchUp() {
       }
     }
   }
+  FollowPeer();
 }
 
 uint64_t Uart16550Model::IdleAt() const {
@@ -410,6 +449,7 @@ void Uart16550Model::Write(unsigned Index, uint8_t Value) {
       return;
     case ModemControlRegister:
       McrValue = Value & ModemControlMask;
+      NoteModemLines(Bus.Now());
       return;
     case LineStatusRegister:
     case ModemStatusRegister:

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Processor.h"
+#include "SerialFrame.h"
 
 namespace Sim {
 
@@ -24,6 +26,20 @@ struct UartFrame {
   bool Disturbed;       // the divisor or the frame format changed while it was shifting out
 };
 
+// The modem lines as they stood from a moment of board time on: the outputs
+// the driver sets in MCR and the inputs the cable drives, true when asserted.
+struct ModemLines {
+  uint64_t At;  // ns
+  bool Rts;
+  bool Dtr;
+  bool Cts;
+  bool Dsr;
+
+  bool SameLevels(const ModemLines& Other) const {
+    return Rts == Other.Rts && Dtr == Other.Dtr && Cts == Other.Cts && Dsr == Other.Dsr;
+  }
+};
+
 // The model follows the 16550D datasheet, plus the 64-byte FIFO mode of the
 // 16750 (FCR bit 5, reported in IIR bit 5). Registers sit at Base + Index x
 // Stride, on the port bus or in the memory-mapped space. The board clock only
@@ -31,7 +47,7 @@ struct UartFrame {
 // UART is touched.
 class Uart16550Model : public PortDevice, public MemoryDevice {
 public:
-  static constexpr uint32_t InputClockHz = 1843200;  // 115200 baud at divisor 1
+  static constexpr uint32_t InputClockHz = SerialFrame::InputClockHz;
 
   struct Placement {
     uint32_t Base;
@@ -59,6 +75,15 @@ public:
   // The modem-status inputs from the cable (MSR bits 4..7); a change sets
   // the matching delta bit, as on the chip.
   void SetModemLines(bool Cts, bool Dsr, bool Ri = false, bool Dcd = true);
+  // A peer whose receive buffer fills: it drops CTS when the AfterBytes-th
+  // character has reached it and raises it again Nanoseconds later.
+  struct PeerPause {
+    uint64_t AfterBytes;
+    uint64_t Nanoseconds;
+  };
+  std::optional<PeerPause> Pause;
+  // Every change of the modem lines, the first entry the lines at power-on.
+  const std::vector<ModemLines>& ModemLineHistory() const { return ModemHistory; }
 
   // The programming an earlier boot stage left behind, set without bus cycles.
   void Preset(uint16_t Divisor, uint8_t LineControl, uint8_t FifoControl, uint8_t ModemControl = 0);
@@ -125,6 +150,9 @@ private:
   uint8_t InterruptIdentification();
   uint8_t ModemStatusLines() const;
   void NoteAccess(unsigned Index, bool IsRead);
+  void ChangeModemInputs(uint8_t New, uint64_t At);
+  void NoteModemLines(uint64_t At);
+  void FollowPeer();
 
   Processor& Bus;
   Placement Location;
@@ -147,6 +175,12 @@ private:
   std::vector<UartFrame> Frames;
   unsigned OverrunCount = 0;
   unsigned FlushedCount = 0;
+
+  std::vector<ModemLines> ModemHistory;
+  uint64_t FramesOnLine = 0;          // frames started since power-on, ClearLine or not
+  std::optional<uint64_t> PauseFrom;  // when the peer drops CTS, once its byte is under way
+  enum class PeerStage : uint8_t { Waiting, Paused, Over };
+  PeerStage PauseStage = PeerStage::Waiting;
 
   PollRun CurrentRun{0, 0};
   std::vector<PollRun> KeptRuns;

@@ -105,3 +105,25 @@ TEST(SerialWrite, UartThatNeverDrains_IsNotAskedForFlowControlAgain) {
   EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("ab"), 2), 2u);
   EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3? L2 M2 2a M2 2b ");
 }
+
+// A peer whose buffer fills after one FIFO load: the next chunk waits on the
+// wire for exactly the pause (give or take a poll), and nothing is lost.
+TEST(SerialWrite, PeerPausesAfterAChunk_OutputResumesWithEveryByte) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  constexpr uint64_t PauseNanoseconds = 500000;
+  Board.Com1().Pause = Board.Com2().Pause = Sim::Uart16550Model::PeerPause{16, PauseNanoseconds};
+  const std::string Text = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>(Text.data()), Text.size()), Text.size());
+  Board.Settle();
+  for (Sim::Uart16550Model* Uart : {&Board.Com1(), &Board.Com2()}) {
+    const auto& Line = Uart->Line();
+    ASSERT_EQ(Uart->Transmitted(), Text);
+    const uint64_t Gap = Line[16].Start - Line[15].End;
+    EXPECT_GE(Gap, PauseNanoseconds - Board.Processor().AccessNanoseconds);
+    EXPECT_LE(Gap, PauseNanoseconds + 10 * Board.Processor().AccessNanoseconds);
+    // Within the chunks the FIFO keeps the line busy.
+    EXPECT_EQ(Line[15].Start, Line[14].End);
+    EXPECT_EQ(Line[17].Start, Line[16].End);
+  }
+}
