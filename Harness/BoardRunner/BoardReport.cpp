@@ -264,7 +264,13 @@ void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Boar
   }
   Out << "  Debugger       " << DebuggerLine(Board) << "\n";
   Out << "  Port accesses  " << Board.Processor().PortAccesses() << "\n";
-  Out << "  Stack          " << Counted(Outcome.StackBytes, "byte", "bytes") << " at the deepest (painted stack)\n";
+  // On the host the recorder runs on the module's stack, inside the seam.
+  const bool RecorderCounted = !Context.Waveforms.empty() && !Outcome.ImageLine;
+  Out << "  Stack          " << Counted(Outcome.StackBytes, "byte", "bytes") << " at the deepest (painted stack"
+      << (RecorderCounted ? ", the waveform recorder's calls included)\n" : ")\n");
+  if (!Context.Waveforms.empty()) {
+    Out << "  Waveforms      " << Context.Waveforms << "\n";
+  }
   for (const std::string& Note : Context.Notes) {
     Out << "  Note           " << Note << "\n";
   }

@@ -34,6 +34,7 @@ struct ReportContext {
   bool PciUartInMemory = false;
   std::vector<std::string> Notes;
   bool Trace = false;
+  std::string Waveforms;  // the VCD written, empty without --vcd
 };
 
 void PrintBoardReport(std::ostream& Out, const ReportContext& Context, Sim::Board& Board, const FoundationView& View,

@@ -1,6 +1,10 @@
 // The board runner: boots the module on the simulated board with the scenario
 // given on the command line and shows what happened.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -18,6 +22,7 @@
 #include "NativeServices.h"
 #include "RunnerOptions.h"
 #include "RunnerVariants.h"
+#include "WaveformRecorder.h"
 
 #ifndef QEL_RUNNER_VARIANT
 #define QEL_RUNNER_VARIANT "Default"
@@ -59,6 +64,10 @@ void PrepareBoard(Sim::Board& Board, const RunnerOptions& Options) {
   if (Options.NoUarts) {
     Board.RemoveUarts();
   }
+  if (Options.PeerPauseAfter) {
+    Board.Com1().Pause = Board.Com2().Pause =
+        Sim::Uart16550Model::PeerPause{*Options.PeerPauseAfter, Options.PeerPauseNanoseconds()};
+  }
   Board.Processor().SpinPollsBeforeRelease = Options.HaltPolls;
 }
 
@@ -76,6 +85,9 @@ std::vector<std::string> SwitchNotes(const RunnerOptions& Options, const Pei::Fo
   }
   if (Options.LevelMask && (Settings::DebugControlMask & DebugMessagesEnabled) == 0) {
     Notes.push_back("--level-mask changed nothing: this build compiles its messages out");
+  }
+  if (Options.PeerPauseAfter && !Settings::UartHardwareFlowControl) {
+    Notes.push_back("--peer-pause-after changed nothing on the wire: this build does not use flow control");
   }
   if (Options.FailingAllocation > Allocations) {
     Notes.push_back("--fail-allocation " + std::to_string(Options.FailingAllocation) + " failed nothing: the module made " +
@@ -117,6 +129,45 @@ int ExitStatus(const BootOutcome& Outcome) {
   return EFI_ERROR(*Outcome.Status) ? 1 : 0;
 }
 
+// The waveform file is opened before the run, so that a path that cannot be
+// written stops the runner at once instead of after a long boot.
+class WaveformFile {
+public:
+  // Returns the reason when the file cannot be written.
+  std::optional<std::string> Open(const std::string& Path) {
+    Name = Path;
+    Out.open(Path, std::ios::binary | std::ios::trunc);
+    if (!Out) {
+      return "--vcd " + Path + ": cannot write it (" + std::strerror(errno) + ")";
+    }
+    return std::nullopt;
+  }
+  bool Wanted() const { return Out.is_open(); }
+  // After a refused image the empty file would look like a run's dump.
+  void Discard() {
+    Out.close();
+    std::error_code Ignored;
+    std::filesystem::remove(Name, Ignored);
+  }
+  // The report's line on the dump, or the reason it could not be written.
+  bool Write(const Sim::WaveformRecorder& Waves, std::string& Line) {
+    const uint64_t Covered = Waves.Write(Out);
+    Out.close();
+    if (!Out) {
+      Line = "--vcd " + Name + ": writing it failed";
+      return false;
+    }
+    char Text[96];
+    std::snprintf(Text, sizeof Text, ", %.3f ms of board time in 1 ns steps", static_cast<double>(Covered) / 1e6);
+    Line = Name + Text;
+    return true;
+  }
+
+private:
+  std::string Name;
+  std::ofstream Out;
+};
+
 Pei::FailureSwitches FailuresOf(const RunnerOptions& Options) {
   const auto Fail = Pei::FailureSwitches::Allocation(Options.FailingAllocation, Options.AllocationStatus());
   return Options.InstallStatus ? Fail.WithInstall(*Options.InstallStatus) : Fail;
@@ -148,14 +199,41 @@ int main(int Count, char** Values) {
     return 0;
   }
 
+  WaveformFile Waveforms;
+  if (Options->VcdPath) {
+    if (const std::optional<std::string> Refused = Waveforms.Open(*Options->VcdPath)) {
+      std::cerr << "qel-board: " << *Refused << "\n";
+      return 2;
+    }
+  }
+
   Sim::Board::Layout Wiring;
   Wiring.UartsFollowSuperIo = Options->UartsFollowSuperIo;
   Sim::Board Board(Wiring);
   PrepareBoard(Board, *Options);
   PciWay Way(Board);
   Board.Processor().ClearTrace();
+  std::optional<Sim::WaveformRecorder> Waves;
+  if (Waveforms.Wanted()) {
+    // A flow-control build is the one that reads the modem lines.
+    Waves.emplace(Board, Sim::WaveformRecorder::Choices{.ModemLines = Settings::UartHardwareFlowControl});
+    if (const Sim::PciUartFunction* Function = Way.UartFunction()) {
+      Waves->CountAsCom1(Function, Function);
+    }
+  }
+  // Written after the report's facts are gathered, before it is printed.
+  bool WaveformsWritten = true;
+  const auto WriteWaveforms = [&](ReportContext& Into) {
+    if (Waves) {
+      WaveformsWritten = Waveforms.Write(*Waves, Into.Waveforms);
+      if (!WaveformsWritten) {
+        std::cerr << "qel-board: " << Into.Waveforms << "\n";
+        Into.Waveforms.clear();
+      }
+    }
+  };
 
-  ReportContext Context{QEL_RUNNER_VARIANT, "", std::nullopt, Way.UartInMemory(), {}, Options->Trace};
+  ReportContext Context{QEL_RUNNER_VARIANT, "", std::nullopt, Way.UartInMemory(), {}, Options->Trace, ""};
   const Pei::FailureSwitches Fail = FailuresOf(*Options);
   if (Options->ImagePath || Options->BuiltImage) {
     const std::string Path = Options->ImagePath.value_or(QEL_RUNNER_IMAGE);
@@ -164,6 +242,8 @@ int main(int Count, char** Values) {
       Image.emplace(Board, Path);
     } catch (const ImageMode::BadImage& Refused) {
       std::cerr << "qel-board: " << Path << ": " << Refused.what() << "\n";
+      Waves.reset();
+      Waveforms.Discard();
       return 2;
     }
     const BootOutcome Outcome = Image->Boot(Options->ServicesRevision(), Fail);
@@ -175,8 +255,9 @@ int main(int Count, char** Values) {
     if (const std::optional<std::string> Note = ImageNameNote(Path)) {
       Context.Notes.push_back(*Note);
     }
+    WriteWaveforms(Context);
     PrintBoardReport(std::cout, Context, Board, Image->View(), Outcome);
-    return ExitStatus(Outcome);
+    return WaveformsWritten ? ExitStatus(Outcome) : 2;
   }
 
   Pei::NativeServices Foundation(Options->ServicesRevision());
@@ -190,6 +271,7 @@ int main(int Count, char** Values) {
   const FoundationView View{Foundation, [Here](uint32_t At, void* Into, uint32_t Size) {
                               return Here.Read(Here.Context, At, Into, Size);
                             }};
+  WriteWaveforms(Context);
   PrintBoardReport(std::cout, Context, Board, View, Outcome);
-  return ExitStatus(Outcome);
+  return WaveformsWritten ? ExitStatus(Outcome) : 2;
 }

@@ -47,3 +47,5 @@ std::optional<uint32_t> PciWay::UartAddress() const {
 }
 
 bool PciWay::UartInMemory() const { return Built != nullptr && Built->Way->Uart->UsesMemory(); }
+
+const Sim::PciUartFunction* PciWay::UartFunction() const { return Built == nullptr ? nullptr : Built->Way->Uart; }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Board.h"
+#include "PciUartFunction.h"
 
 class PciWay {
 public:
@@ -20,6 +21,8 @@ public:
   // Where the PCI UART decodes (COM1's model answers there), none for a legacy UART.
   std::optional<uint32_t> UartAddress() const;
   bool UartInMemory() const;
+  // The PCI function in front of COM1's model, none for a legacy UART.
+  const Sim::PciUartFunction* UartFunction() const;
 
 private:
   struct Parts;

@@ -19,6 +19,9 @@ std::optional<std::string> CheckCombinations(const RunnerOptions& Options) {
     return "--fail-install " + HexField(*Options.InstallStatus) +
            " is not an error status (bit 31 clear): InstallPpi would report success without installing";
   }
+  if (Options.PeerPauseMicroseconds && !Options.PeerPauseAfter) {
+    return "--peer-pause-for needs --peer-pause-after N (the byte after which the peer pauses)";
+  }
   if (Options.ImagePath && Options.BuiltImage) {
     return "--image PATH and --image-mode both name an image; give one";
   }

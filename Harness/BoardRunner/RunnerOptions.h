@@ -26,8 +26,11 @@ struct RunnerOptions {
   std::optional<EFI_STATUS> FailingAllocationStatus;  // default Out of Resources
   std::optional<EFI_STATUS> InstallStatus;
   std::optional<uint32_t> Revision;  // default Pei::Foundation::DefaultRevision
+  std::optional<uint64_t> PeerPauseAfter;  // bytes; the peer then drops CTS
+  std::optional<uint64_t> PeerPauseMicroseconds;
   uint64_t HaltPolls = 1000;
   bool Trace = false;
+  std::optional<std::string> VcdPath;
   bool Help = false;
   // Image mode: the module's PE32 image on the CPU emulator instead of the
   // host build; BuiltImage takes this variant's image from the firmware build.
@@ -35,6 +38,7 @@ struct RunnerOptions {
   bool BuiltImage = false;
 
   EFI_STATUS AllocationStatus() const { return FailingAllocationStatus.value_or(EFI_OUT_OF_RESOURCES); }
+  uint64_t PeerPauseNanoseconds() const { return PeerPauseMicroseconds.value_or(1000) * 1000; }
   uint32_t ServicesRevision() const { return Revision.value_or(Pei::Foundation::DefaultRevision); }
 };
 

@@ -122,6 +122,23 @@ const std::vector<RunnerSwitch>& RunnerSwitches() {
        .Name = "--no-uarts",
        .Flag = &RunnerOptions::NoUarts,
        .Help = "neither UART is fitted"},
+      {.Group = "Super I/O and UARTs",
+       .Name = "--peer-pause-after",
+       .Value = Takes::Number,
+       .Placeholder = "N",
+       .Least = 1,
+       .Most = 1000000,
+       .Store = [](RunnerOptions& O, uint64_t V) { O.PeerPauseAfter = V; },
+       .Help = "the peer on each UART drops CTS once N bytes have reached it\n"
+               "(a flow-control build then holds its output back)"},
+      {.Group = "Super I/O and UARTs",
+       .Name = "--peer-pause-for",
+       .Value = Takes::Number,
+       .Placeholder = "US",
+       .Most = 1000000,
+       .Store = [](RunnerOptions& O, uint64_t V) { O.PeerPauseMicroseconds = V; },
+       .Help = "and raises it again US microseconds later (default " +
+               std::to_string(RunnerOptions{}.PeerPauseNanoseconds() / 1000) + ")"},
       {.Group = "PEI Foundation",
        .Name = "--fail-allocation",
        .Value = Takes::Number,
@@ -171,6 +188,14 @@ const std::vector<RunnerSwitch>& RunnerSwitches() {
        .Flag = &RunnerOptions::Trace,
        .Help = "list every port access"},
       {.Group = "Debugger and output",
+       .Name = "--vcd",
+       .Value = Takes::Text,
+       .Placeholder = "FILE",
+       .Text = &RunnerOptions::VcdPath,
+       .Help = "write the run's waveforms to FILE (Value Change Dump, 1 ns steps):\n"
+               "COM1 and COM2 TX, the interrupt flag, a mark on each access per\n"
+               "device, and RTS#, DTR#, CTS#, DSR# in a flow-control build"},
+      {.Group = "Debugger and output",
        .Name = "--help",
        .Alias = "-h",
        .Flag = &RunnerOptions::Help,
@@ -214,5 +239,6 @@ std::string RunnerUsage(const char* Variant) {
   return Usage +
          "\n"
          "Exit status: 0 when ModuleEntry returned success, 1 when it returned an error,\n"
-         "2 for a bad argument or image, 3 when the board stalled, 4 when the image faulted.\n";
+         "2 for a bad argument or image (or a --vcd FILE that cannot be written), 3 when the\n"
+         "board stalled, 4 when the image faulted.\n";
 }
