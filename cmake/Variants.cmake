@@ -89,7 +89,7 @@ qel_variant(SerialMmio BUILDS host agree)
 qel_variant(SerialMmioStride4 BUILDS host agree)
 qel_variant(SerialStride4 BUILDS host agree)
 qel_variant(SerialFlowControl BUILDS host runner agree
-            RUNNER flow-control DESCRIPTION "hardware flow control: a peer with DSR and no CTS holds output")
+            ALIAS flow-control DESCRIPTION "hardware flow control: a peer with DSR and no CTS holds output")
 qel_variant(SerialCableDetect BUILDS host agree fuzz)
 qel_variant(SerialNoFifo BUILDS host agree)
 qel_variant(SerialLargeFifo BUILDS host agree)
