@@ -10,8 +10,10 @@ absent.
 """
 
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 SKIPPED = ("bash Tools/debug.sh",)
@@ -57,12 +59,20 @@ def main(arguments):
         return 77
     status = 0
     checked = 0
+    # The samples run in order in a scratch folder that looks like the
+    # checkout (a later sample may read a file an earlier one wrote), with
+    # build/host and build/firmware the builds under test.
+    scratch = Path(tempfile.mkdtemp(prefix="readme-samples-"))
+    for entry in root.iterdir():
+        if entry.name not in ("build", ".git"):
+            (scratch / entry.name).symlink_to(entry)
+    (scratch / "build").mkdir()
+    (scratch / "build" / "host").symlink_to(host.resolve())
+    (scratch / "build" / "firmware").symlink_to(firmware.resolve())
     for number, command, shown in samples(readme):
         if command.startswith(SKIPPED):
             continue
-        # The sample names the default build folders; run it against these.
-        run = command.replace("build/host/", str(host.resolve()) + "/").replace("build/firmware/", str(firmware.resolve()) + "/")
-        result = subprocess.run(["bash", "-c", run], cwd=root, capture_output=True, text=True, timeout=120)
+        result = subprocess.run(["bash", "-c", command], cwd=scratch, capture_output=True, text=True, timeout=120)
         # Trailing blanks do not survive in a README; they are not compared.
         printed = [line.rstrip() for line in (result.stdout + result.stderr).splitlines()]
         checked += 1
@@ -75,6 +85,7 @@ def main(arguments):
         print("\n".join(shown))
         print("-- printed:")
         print("\n".join(printed))
+    shutil.rmtree(scratch)
     if checked == 0:
         print("README.md has no sample commands to check")
         return 1
