@@ -9,6 +9,7 @@ absent.
   check-readme-samples.py README HOST_BUILD_DIR FIRMWARE_DIR
 """
 
+import os
 import re
 import shutil
 import subprocess
@@ -28,7 +29,7 @@ def samples(readme):
             command = line[6:]
             shown = []
             for after in lines[index + 1:]:
-                if not after.startswith("    "):
+                if not after.startswith("    ") or after.startswith("    $ "):
                     break
                 shown.append(after[4:].rstrip())
             found.append((index + 1, command, shown))
@@ -74,7 +75,12 @@ def main(arguments):
             continue
         result = subprocess.run(["bash", "-c", command], cwd=scratch, capture_output=True, text=True, timeout=120)
         # Trailing blanks do not survive in a README; they are not compared.
-        printed = [line.rstrip() for line in (result.stdout + result.stderr).splitlines()]
+        # The runner names its image relative to where it runs: from the
+        # scratch folder that is a path outside it, which the README calls
+        # build/firmware/.
+        text = (result.stdout + result.stderr).replace(os.path.relpath(firmware.resolve(), scratch) + "/",
+                                                       "build/firmware/")
+        printed = [line.rstrip() for line in text.splitlines()]
         checked += 1
         if matches(shown, printed):
             print("README.md:%d: prints what the README shows: %s" % (number, command))
