@@ -209,8 +209,9 @@ private:
 // the format ends inside the element, so that the main loop stops after it).
 UINT32 Engine::ParseElement() {
   const UINT8* Cursor = At;
-  // A "*" value is a signed 32-bit argument: a negative width pads nothing,
-  // and a negative precision counts as none given unless a later one replaces it.
+  // A width or precision reads as a signed 32-bit value, from digits or from
+  // "*": a negative one is not given (a field wider than the address space is
+  // no field). A dropped precision counts as none unless a later one replaces it.
   bool PrecisionDropped = false;
   bool InNumber = false;
   UINTN Value = 0;
@@ -218,7 +219,6 @@ UINT32 Engine::ParseElement() {
     Cursor += Step;
     const UINT32 Character = ReadCharacter(Cursor, Step);
     const UINTN Class = Character - ' ' < sizeof(ElementCharacters) ? ElementCharacters[Character - ' '] : 0;
-    bool Negative = false;
     if (Class == DigitRun) {
       // A run of digits is read one digit at a time; each digit sets the
       // width or precision again. A run too long for 32 bits saturates rather
@@ -233,9 +233,7 @@ UINT32 Engine::ParseElement() {
         Value = MaxCount;
       }
     } else if (Class == StarValue) {
-      const INT32 Given = static_cast<INT32>(Arguments.Take32());
-      Negative = Given < 0;
-      Value = Negative ? 0 : static_cast<UINTN>(Given);
+      Value = Arguments.Take32();
     } else {
       InNumber = false;
       if (Class != 0) {
@@ -256,12 +254,13 @@ UINT32 Engine::ParseElement() {
       continue;
     }
     InNumber = Class == DigitRun;
+    const bool Negative = static_cast<INT32>(Value) < 0;
     // A number before any "." is the width, after it the precision.
     if ((Flags & PrecisionGiven) != 0) {
       Precision = Value;
       PrecisionDropped = Negative;
     } else {
-      Width = Value;
+      Width = Negative ? 0 : Value;
     }
   }
 }

@@ -50,9 +50,9 @@ std::string Describe(const std::vector<UINT16>& Format, const std::vector<UINT32
 }
 
 // Random formats built from the elements the engine knows, with the slots
-// each element takes: values, `*` widths and precisions (never negative: the
-// engine reads those as signed, the older one did not) and pointers into an arena of
-// random text that ends in zeros, so every string, GUID and time stays inside it.
+// each element takes: values, `*` widths and precisions (now and then one that
+// reads as negative) and pointers into an arena of random text that ends in
+// zeros, so every string, GUID and time stays inside it.
 class CaseMaker {
 public:
   explicit CaseMaker(UINT32 Seed) : Random(Seed) {}
@@ -100,11 +100,13 @@ public:
   }
 
   UINT32 StarValue() {
-    switch (Below(8)) {
+    switch (Below(10)) {
       case 0:
         return 0x7FFFFFFF - Below(3);
       case 1:
         return 200 + Below(200);
+      case 2:
+        return OneIn(2) ? 0x80000000 + Below(3) : 0xFFFFFFFF - Below(40);
       default:
         return Below(40);
     }
@@ -133,7 +135,9 @@ public:
       }
       Format.push_back(static_cast<UINT8>(Token));
       if (Token >= '1' && Token <= '9' && OneIn(6)) {
-        const char* Run = OneIn(3) ? "99999999999" : "00";
+        // Runs around 2^31 and 2^32, and one that wraps 32 bits.
+        static constexpr const char* Runs[] = {"00", "00", "99999999999", "147483647", "147483648", "294967295", "294967301"};
+        const char* Run = Runs[Below(std::size(Runs))];
         for (; *Run != 0; ++Run) {
           Format.push_back(static_cast<UINT8>(*Run));
         }

@@ -80,7 +80,7 @@ TEST_F(FormatEngineTest, Grouping_SeparatesThousandsAndDiscardsPrecisionAndZeroF
   EXPECT_EQ(Print("%,x", 0x12345678), "12345678");  // hexadecimal never groups
 }
 
-TEST_F(FormatEngineTest, NegativeStarValues_PadNothingOrCountAsNoPrecision) {
+TEST_F(FormatEngineTest, NegativeWidthsAndPrecisions_FromStarsOrDigits_AreNotGiven) {
   const char16_t Wide[] = u"wxyz";
   const struct {
     const CHAR8* Format;
@@ -107,6 +107,17 @@ TEST_F(FormatEngineTest, NegativeStarValues_PadNothingOrCountAsNoPrecision) {
       {"%.3*d", {0x80000000, 7}, "7"},
       {"%.*", {0xFFFFFFFF}, ""},
       {"%5.*", {0xFFFFFFFF}, "     "},
+      // Digit runs read the same way: 2^31 and more is no width or precision.
+      {"%4294967294d", {42}, "42"},
+      {"%2147483648d|", {42}, "42|"},
+      {"%-4294967296d|", {7}, "7|"},
+      {"%4294967301d", {7}, "7"},  // saturated on the way, not wrapped to 5
+      {"%99999999999a|", {Slot("ab")}, "ab|"},
+      {"%.4294967295d", {42}, "42"},
+      {"%05.2147483648d", {42}, "00042"},
+      {"%.99999999999a|", {Slot("abcdef")}, "abcdef|"},
+      {"%.2147483648.2d", {7}, "07"},  // a later precision replaces the dropped one
+      {"%2147483648 3d", {7}, "  7"},  // and a later width the dropped one
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(PrintSlots(0, Case.Format, Case.Slots), Case.Expected) << Case.Format;
@@ -257,8 +268,9 @@ TEST_F(FormatEngineTest, MeasureOnly_HugeWidthsAreArithmeticAndSaturate) {
       {"%.*d", {0x7FFFFFF0, 1}, 0x7FFFFFF0u},
       {"%+.*d", {0x7FFFFFFF, 1}, 0x80000000u},
       {"%.*a", {0x7FFFFFFF, Slot("ab")}, 0x7FFFFFFFu},
-      {"%99999999999d", {1}, 0xFFFFFFFFu},  // a width run beyond 32 bits saturates
-      {"%+.99999999999d", {1}, 0xFFFFFFFFu},  // and so does a precision run, sign and all
+      {"%2147483647d", {1}, 0x7FFFFFFFu},  // the widest field
+      {"%+.2147483647d", {1}, 0x80000000u},  // the longest precision, and its sign
+      {"%99999999999d", {1}, 1u},  // a run beyond 31 bits is no width
       {"%*d", {0, 12345}, 5u},
       {"%2d", {12345}, 5u},
   };

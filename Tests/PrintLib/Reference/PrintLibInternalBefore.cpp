@@ -1,5 +1,6 @@
 // The format engine as it was before its rewrite (main loop, measuring,
-// padding, bounded writing, front ends), for comparisons only.
+// padding, bounded writing, front ends), for comparisons only. One reading has
+// changed since, in both: a width or precision of 2^31 or more is not given.
 #include "PrintLibBefore.h"
 #include "Library/BaseLib.h"
 
@@ -79,13 +80,22 @@ UINT16 ReadTextCharacter(const UINT8* Text, bool Wide) {
   return Wide ? static_cast<UINT16>(Text[0] | (Text[1] << 8)) : Text[0];
 }
 
-// A number before any "." is the width, after it the precision.
-void SetWidthOrPrecision(Element& Item, UINTN Value) {
+// A number before any "." is the width, after it the precision. A value that
+// reads as negative in 32 bits is not given: a width is dropped at once, a
+// precision once the element ends, unless a later one replaces it.
+void SetWidthOrPrecision(Element& Item, UINTN Value, bool& PrecisionDropped) {
+  const bool Negative = Value > 0x7FFFFFFF;
   if ((Item.Flags & PrintFlags::PrecisionGiven) == 0) {
-    Item.Flags |= PrintFlags::WidthGiven;
-    Item.Width = Value;
+    if (Negative) {
+      Item.Flags &= ~PrintFlags::WidthGiven;
+      Item.Width = 0;
+    } else {
+      Item.Flags |= PrintFlags::WidthGiven;
+      Item.Width = Value;
+    }
   } else {
     Item.Precision = Value;
+    PrecisionDropped = Negative;
   }
 }
 
@@ -93,6 +103,7 @@ void SetWidthOrPrecision(Element& Item, UINTN Value) {
 // character; the cursor is left on it (on the last character for an early end).
 UINT16 ParseElement(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
   using namespace PrintFlags;
+  bool PrecisionDropped = false;
   for (;;) {
     Format.Advance();
     UINT16 Character = Format.Current();
@@ -117,7 +128,7 @@ UINT16 ParseElement(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
         Item.Flags |= Value64;
         break;
       case '*':
-        SetWidthOrPrecision(Item, Arguments.Take32());
+        SetWidthOrPrecision(Item, Arguments.Take32(), PrecisionDropped);
         break;
       case '0':
         if ((Item.Flags & PrecisionGiven) == 0) {
@@ -140,7 +151,7 @@ UINT16 ParseElement(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
           Value = Value > (MaxCount - Digit) / 10 ? MaxCount : Value * 10 + Digit;
         }
         Format.Back();
-        SetWidthOrPrecision(Item, Value);
+        SetWidthOrPrecision(Item, Value, PrecisionDropped);
         break;
       }
       case 0:
@@ -150,6 +161,10 @@ UINT16 ParseElement(Element& Item, FormatCursor& Format, ArgSlots& Arguments) {
         Format.Back();
         return 0;
       default:
+        if (PrecisionDropped) {
+          Item.Flags &= ~PrecisionGiven;
+          Item.Precision = 1;
+        }
         return Character;
     }
   }
