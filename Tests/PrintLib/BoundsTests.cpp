@@ -2,7 +2,6 @@
 // null buffer and format, and the engine's reports.
 #include <cstring>
 
-#include "../../Library/BasePrintLib/PrintLibInternal.h"
 #include "PrintTestSupport.h"
 
 using namespace PrintTest;
@@ -137,26 +136,53 @@ TEST_F(BoundsTest, NullFormat_ReportedByTheLengthCheckThenEmpty) {
   EXPECT_EQ(TakeReports(), (std::vector<Recorded::Assertion>{NullAsciiString, NullWideString, NullAsciiString}));
 }
 
-TEST_F(BoundsTest, CheckSites_CarryTheUnitPathLinesAndTexts) {
+TEST_F(BoundsTest, EveryCheckSite_FiresWithItsUnitPathLineAndText) {
+  // The engine reports a missing buffer itself; the size checks of the
+  // format and of the result report through the length walks inside them.
+  const Recorded::Assertion WideTooLong{"Library/BaseLib/String.cpp", 187,
+                                        "Length < _gPcd_FixedAtBuild_PcdMaximumUnicodeStringLength"};
+  const UINTN Limit = 1000000;
+  std::vector<CHAR16> LongWide(Limit + 2, u'w');
+  LongWide[Limit + 1] = 0;  // one character past the limit
+  std::vector<CHAR16> WideOut(Limit + 2);
+  const std::vector<UINT32> FillSlots = {static_cast<UINT32>(Limit + 1), 'x'};
+  CHAR8 Out[8];
   const struct {
-    const CheckSite& Site;
-    UINT32 Line;
-    const char* Text;
+    const char* Call;
+    UINTN (*Run)(const void* Wide, CHAR16* WideResult, CHAR8* Narrow, const UINT32* Slots);
+    std::vector<Recorded::Assertion> Expected;
   } Cases[] = {
-      {PrintLibSites::BufferPresent, 366, "Buffer != ((void *) 0)"},
-      {PrintLibSites::WideFormatSize, 397, "StrSize ((CHAR16 *) Format) != 0"},
-      {PrintLibSites::AsciiFormatSize, 405, "AsciiStrSize (Format) != 0"},
-      {PrintLibSites::BufferPresentAtEnd, 973, "Buffer != ((void *) 0)"},
-      {PrintLibSites::WideResultSize, 982,
-       "(((Flags & 0x00000040) == 0)) || (StrSize ((CHAR16 *) OriginalBuffer) != 0)"},
-      {PrintLibSites::AsciiResultSize, 987,
-       "(((Flags & 0x00000040) != 0)) || (AsciiStrSize (OriginalBuffer) != 0)"},
+      {"null byte buffer", [](const void*, CHAR16*, CHAR8*, const UINT32*) { return AsciiFormat(nullptr, 10, "abc"); },
+       {NullBuffer}},
+      {"null CHAR16 buffer",
+       [](const void*, CHAR16*, CHAR8*, const UINT32*) {
+         return FormatEngine(nullptr, 4, PrintFlags::WideOutput, "abc", nullptr, nullptr);
+       },
+       {NullBuffer}},
+      {"null byte format", [](const void*, CHAR16*, CHAR8* Narrow, const UINT32*) { return AsciiFormat(Narrow, 8, nullptr); },
+       {NullAsciiString}},
+      {"null CHAR16 format",
+       [](const void*, CHAR16*, CHAR8* Narrow, const UINT32*) {
+         return FormatEngine(Narrow, 8, PrintFlags::WideFormat, nullptr, nullptr, nullptr);
+       },
+       {NullWideString}},
+      {"CHAR16 format one past the length limit",
+       [](const void* Wide, CHAR16*, CHAR8* Narrow, const UINT32*) {
+         return FormatEngine(Narrow, 1, PrintFlags::WideFormat, Wide, nullptr, nullptr);
+       },
+       {WideTooLong}},
+      {"CHAR16 result one past the length limit",
+       [](const void*, CHAR16* WideResult, CHAR8*, const UINT32* Slots) {
+         return FormatEngine(WideResult, 1000002, PrintFlags::WideOutput, "%*c", nullptr, Slots);
+       },
+       {WideTooLong}},
   };
   for (const auto& Case : Cases) {
-    EXPECT_STREQ(Case.Site.Path, "Library/BasePrintLib/PrintLibInternal.cpp");
-    EXPECT_EQ(Case.Site.Line, Case.Line);
-    EXPECT_STREQ(Case.Site.Text, Case.Text);
+    Recorded::Clear();
+    Case.Run(LongWide.data(), WideOut.data(), Out, FillSlots.data());
+    EXPECT_EQ(Recorded::Assertions(), Case.Expected) << Case.Call;
   }
+  TakeReports();
 }
 
 TEST_F(BoundsTest, LongWideOutput_ReportsTheResultLengthCheckFromStrSize) {

@@ -7,11 +7,19 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "Library/PrintLib.h"
 #include "RecordingDebugLib.h"
+
+namespace Recorded {
+// Failed comparisons of reports show them as the reporter prints them.
+inline void PrintTo(const Assertion& Report, std::ostream* Out) {
+  *Out << Report.Path << "(" << Report.Line << "): " << Report.Text;
+}
+}  // namespace Recorded
 
 namespace PrintTest {
 inline constexpr unsigned char GuardByte = 0xA5;
