@@ -1,22 +1,17 @@
-// What the engine's units share: check sites, the argument cursor, the
+// What the engine's units share: its check site, the argument cursor, the
 // scratch text's size and the status names.
 #pragma once
 
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
 
-// Check sites: the line numbers are fixed report coordinates, not lines of
-// PrintLibInternal.cpp.
+// The one check the engine makes itself. The size checks of the format and of
+// the result (lines 397, 405, 982 and 987) cannot fail, and the end's buffer
+// check (line 973) cannot be reached; what they would report comes from the
+// length walks inside them, which the engine keeps. The line number is a fixed
+// report coordinate, not a line of PrintLibInternal.cpp.
 namespace PrintLibSites {
-inline constexpr const CHAR8* Path = "Library/BasePrintLib/PrintLibInternal.cpp";
-inline constexpr CheckSite BufferPresent = {Path, 366, "Buffer != ((void *) 0)"};
-inline constexpr CheckSite WideFormatSize = {Path, 397, "StrSize ((CHAR16 *) Format) != 0"};
-inline constexpr CheckSite AsciiFormatSize = {Path, 405, "AsciiStrSize (Format) != 0"};
-inline constexpr CheckSite BufferPresentAtEnd = {Path, 973, "Buffer != ((void *) 0)"};
-inline constexpr CheckSite WideResultSize = {
-    Path, 982, "(((Flags & 0x00000040) == 0)) || (StrSize ((CHAR16 *) OriginalBuffer) != 0)"};
-inline constexpr CheckSite AsciiResultSize = {
-    Path, 987, "(((Flags & 0x00000040) != 0)) || (AsciiStrSize (OriginalBuffer) != 0)"};
+inline constexpr CheckSite BufferPresent = {"Library/BasePrintLib/PrintLibInternal.cpp", 366, "Buffer != ((void *) 0)"};
 }  // namespace PrintLibSites
 
 inline constexpr UINTN ScratchTextLength = 38;

@@ -6,6 +6,14 @@
 #include "Library/PrintLib.h"
 
 namespace PrintLibBefore {
+// The working bits this engine used beyond those the current one keeps.
+namespace PrintFlags {
+using namespace ::PrintFlags;
+inline constexpr UINTN WidthGiven = 0x0200;
+inline constexpr UINTN ArgWide = 0x0400;
+inline constexpr UINTN DigitsReversed = 0x1000;
+}  // namespace PrintFlags
+
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
                    const UINT32* OverrideList);
 UINTN FormatToBuffer(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, ...);
