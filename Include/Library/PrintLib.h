@@ -35,7 +35,7 @@ UINTN FormatToBuffer(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Fo
 UINTN AsciiFormatList(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, va_list Arguments);
 UINTN AsciiFormat(CHAR8* Buffer, UINTN BufferSize, const CHAR8* Format, ...);
 
-// The engine's building blocks.
+// The engine's own filler and digit writer, with the signatures callers know.
 
 // Writes Count copies of Character (its low byte, then its high byte when
 // CharacterSize is 2) while whole characters fit below End; a Count of zero or

@@ -1,6 +1,6 @@
-// The digit writer shared by numbers and the record texts. Included by the
-// engine alone: internal, so that calls pass their arguments in registers
-// (and, as fastcall, pop the rest themselves).
+// The digit writer shared by numbers, the record texts and ValueToDigits.
+// Included by the engine alone: internal, so that calls pass their arguments
+// in registers (and, as fastcall, pop the rest themselves).
 #pragma once
 
 #include "Library/BaseLib.h"

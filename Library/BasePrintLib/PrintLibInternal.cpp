@@ -1,87 +1,84 @@
-// The format engine: the main loop over format elements, parsing, the
-// conversions, measuring, padding and bounded writing, and the front ends.
+// The format engine in four stages that hand plain data on: the parser reads
+// a "%" element into a Spec, its conversion describes the text in a Piece,
+// PadsFor works out the padding, and the bounded writer stores it; plus the
+// front ends.
 #include "PrintLibInternal.h"
 #include "DigitText.h"
 #include "RecordTexts.h"
 
 #include "Library/BaseLib.h"
 
+// Attributes: the engine is one call's loop with everything it needs inlined,
+// except the routines that many sites call, which take their arguments in
+// registers. PutDigits (numbers and the record texts) is out of line and
+// fastcall; so is the writer's Fill (padding, signs, zeros, FillChars) and
+// Copy (every text). Anything else the compiler places on its own; each
+// attribute here was measured to pay for itself in bytes or instructions.
+
 namespace {
 using namespace PrintFlags;
 
-constexpr UINTN MaxCount = 0xFFFFFFFF;
-
-// The characters that start an element of more than one character; all others
-// are copied as they are.
-constexpr bool StartsElement(UINT32 Character) {
-  constexpr UINT32 Controls = 1u << 0 | 1u << '\n' | 1u << '\r';
-  return Character == '%' || (Character <= '\r' && ((Controls >> Character) & 1) != 0);
-}
+constexpr UINT32 MaxCount = 0xFFFFFFFF;
 
 // A format or text character; 16-bit ones are read a byte at a time because
 // they need not be aligned.
 UINT32 ReadCharacter(const UINT8* At, UINTN Step) { return Step == 2 ? (At[0] | (At[1] << 8)) : At[0]; }
 
-// What the characters from " " to "9" do inside a "%" element: set an
-// option bit (its number plus one), take a "*" value, or start a number;
-// 0 ends the element as its conversion character. "l" and "L" are apart.
-constexpr UINT8 StarValue = 13;
-constexpr UINT8 DigitRun = 14;
-constexpr UINT8 ElementCharacters['9' - ' ' + 1] = {
-    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, StarValue, 2, 4, 1, 12, 0,  // " " to "/"
-    DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun, DigitRun};
-static_assert(ShowSpace == 1u << (ElementCharacters[' ' - ' '] - 1) &&
-              ShowPlus == 1u << (ElementCharacters['+' - ' '] - 1) &&
-              GroupThousands == 1u << (ElementCharacters[',' - ' '] - 1) &&
-              AlignLeft == 1u << (ElementCharacters['-' - ' '] - 1) &&
-              PrecisionGiven == 1u << (ElementCharacters['.' - ' '] - 1) &&
-              ElementCharacters['*' - ' '] == StarValue && ElementCharacters['0' - ' '] == DigitRun);
-
-// Conversion letters by kind: five numbers, three strings, two records, the
-// status, the character; any other character prints itself.
-constexpr CHAR8 ConversionLetters[] = "duxXpaSsgtrc";
-enum ConversionKind : UINTN { FirstString = 5, FirstRecord = 8, Character = 11 };
-// The option bits each number conversion changes: those it sets, and those
-// of ClearableBits it clears. No conversion sets one of those, so one table
-// holds both.
-constexpr UINTN ClearableBits = ShowPlus | ShowSpace | Value64;
-constexpr UINT16 NumberChanges[FirstString] = {
-    0,                                   // "d"
-    TreatUnsigned | ShowPlus,            // "u" drops "+"
-    Base16,                              // "x"
-    Base16 | ZeroFill,                   // "X"
-    Base16 | ZeroFill | ClearableBits};  // "p" drops "+", " " and "l"
-static_assert(((TreatUnsigned | Base16 | ZeroFill) & ClearableBits) == 0);
-
 const UINT8* Bytes(const CHAR8* Text) { return reinterpret_cast<const UINT8*>(Text); }
 
-// The bounded writer of one call. It counts every character and stores those
-// that fit below End, which leaves one character for the terminator (End lies
-// a whole number of characters after the start, so a character that starts
-// below it fits). Measuring is writing with no room; storing stops at the
-// bound.
-class Output {
+// The characters that end a run of plain format characters.
+constexpr bool StartsElement(UINT32 Character) {
+  constexpr UINT32 Controls = 1u << 0 | 1u << '\n' | 1u << '\r';
+  return Character == '%' || (Character <= '\r' && ((Controls >> Character) & 1) != 0);
+}
+
+// A line end in the format and what it becomes: serial terminals need both
+// characters, so a line feed, or either order of the pair, is one "\r\n"; a
+// carriage return alone stays.
+struct LineEnd {
+  const CHAR8* Text;
+  UINT32 Taken;  // format characters it takes
+};
+constexpr LineEnd LineEndAt(UINT32 Character, UINT32 Next) {
+  if (Next == ('\n' ^ '\r' ^ Character)) {
+    return {"\r\n", 2};
+  }
+  return {Character == '\n' ? "\r\n" : "\r", 1};
+}
+static_assert(LineEndAt('\n', 'x').Taken == 1 && LineEndAt('\n', 'x').Text[1] == '\n');
+static_assert(LineEndAt('\n', '\r').Taken == 2 && LineEndAt('\r', '\n').Taken == 2);
+static_assert(LineEndAt('\r', '\r').Taken == 1 && LineEndAt('\r', '\r').Text[1] == 0);
+
+// The bounded writer of one call, and the only code that stores output. It
+// counts every character (saturating at MaxCount) and stores those that fit
+// below End, which leaves one character for the terminator; End lies a whole
+// number of characters after the start, so a character that starts below it
+// fits. Without Storing (MeasureOnly, or no buffer) it only counts.
+class Writer {
 public:
-  Output(UINT8* Start, UINT8* End, bool Wide, bool Storing)
+  Writer(UINT8* Start, UINT8* End, bool Wide, bool Storing)
       : Position(Start), End(End), Wide(Wide), Storing(Storing) {}
 
-  // Counts Times copies of the (non-zero) character and stores as many as fit.
-  void Fill(UINTN Times, const CHAR8* Character) { Walk(Bytes(Character), 0, Times, Store); }
-  // What a walk does with the characters: count them only, or count and
-  // store them, and whether it stops at the start of an element.
-  enum Mode : UINTN { Measure, Store, StoreRun };
-  // The walk pops its own stack arguments (fastcall, as the digit writer and
-  // the number counts do), which makes its many call sites shorter.
-  [[gnu::fastcall]] UINTN Walk(const UINT8* From, UINTN FromStep, UINTN Most, Mode How);
-  UINTN Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run);
   bool Full() const { return Storing && Position >= End; }
+  // Times copies of Character.
+  [[gnu::noinline, gnu::fastcall]] void Fill(UINT32 Times, UINT32 Character);
+  // A text of Step-byte characters, up to its terminator or Most characters;
+  // nothing past Most is read (a text may end there without a terminator).
+  [[gnu::noinline, gnu::fastcall]] void Copy(const UINT8* Text, UINT32 Step, UINT32 Most);
+  // Plain format characters and line ends, up to an element, the end of the
+  // format or the bound; returns where it stopped in the format.
+  const UINT8* CopyFormat(const UINT8* At, UINT32 Step);
 
   UINT8* Position;
-  UINTN Counted = 0;  // saturates at MaxCount
+  UINT32 Counted = 0;
 
 private:
-  void AddToCount(UINTN Characters) {
-    Counted = Counted + Characters < Characters ? MaxCount : Counted + Characters;
+  void Count(UINT32 Characters) { Counted = Counted + Characters < Characters ? MaxCount : Counted + Characters; }
+  void Store(UINT8*& Out, UINT32 Character) const {
+    *Out++ = static_cast<UINT8>(Character);
+    if (Wide) {
+      *Out++ = static_cast<UINT8>(Character >> 8);
+    }
   }
 
   UINT8* End;
@@ -89,395 +86,491 @@ private:
   bool Storing;
 };
 
-// Stores a text as Walk does; byte text into byte output, the common case,
-// is a plain bounded copy.
-UINTN Output::Copy(const UINT8* From, UINTN FromStep, UINTN Most, bool Run) {
-  if (!Storing || FromStep != 1 || Wide) {
-    return Walk(From, FromStep, Most, Run ? StoreRun : Store);
+void Writer::Fill(UINT32 Times, UINT32 Character) {
+  // Counted at once, so that a huge count costs nothing when measuring.
+  Count(Times);
+  if (!Storing) {
+    return;
   }
-  UINT8* const To = Position;
-  const UINTN Left = static_cast<UINTN>(End - To);
-  if (Most > Left) {
-    Most = Left;
+  // The position is kept in a local: a store through a byte pointer could
+  // alias the member and make the compiler reload it every time.
+  UINT8* Out = Position;
+  for (; Times != 0 && Out < End; --Times) {
+    Store(Out, Character);
   }
-  UINTN Index = 0;
-  if (Run) {
-    for (; Index < Most && !StartsElement(From[Index]); ++Index) {
-      To[Index] = From[Index];
-    }
-  } else {
-    for (; Index < Most && From[Index] != 0; ++Index) {
-      To[Index] = From[Index];
-    }
-  }
-  Position = To + Index;
-  return Index;
+  Position = Out;
 }
 
-// Walks a text up to its terminator (for a run of plain format characters,
-// up to the first character that starts an element) or Most characters; a
-// step of 0 walks one character over and over. Unless measuring, it counts
-// and stores them, storing as many as fit. Returns the characters walked;
-// nothing past Most is read (a text may end there without a terminator), and
-// nothing past the bound when storing.
-[[gnu::noinline, gnu::fastcall]] UINTN Output::Walk(const UINT8* From, UINTN FromStep, UINTN Most, Mode How) {
-  const bool Run = How == StoreRun;
-  const bool Write = How != Measure;
-  // The position is kept in a local: a store through a byte pointer could
-  // alias the member, and would make the compiler reload it every time.
+void Writer::Copy(const UINT8* Text, UINT32 Step, UINT32 Most) {
   UINT8* Out = Position;
-  UINTN Index = 0;
-  // A fill (one character again and again) is counted at once when
-  // measuring, so that a huge count costs nothing.
-  if (FromStep == 0 && !Storing) {
-    Index = Most;
-  }
-  for (; Index < Most; ++Index, From += FromStep) {
-    const UINT32 Character = ReadCharacter(From, FromStep);
-    if (Character == 0 || (Run && StartsElement(Character))) {
-      break;
+  UINT32 Index = 0;
+  if (Storing && Step == 1 && !Wide) {
+    // Byte text into byte output, the common case: a plain bounded copy.
+    const UINT32 Room = static_cast<UINT32>(End - Out);
+    if (Most > Room) {
+      Most = Room;
     }
-    if (Write) {
-      if (Out < End) {
-        *Out++ = static_cast<UINT8>(Character);
-        if (Wide) {
-          *Out++ = static_cast<UINT8>(Character >> 8);
-        }
-      } else if (Storing) {
+    for (; Index < Most && Text[Index] != 0; ++Index) {
+      Out[Index] = Text[Index];
+    }
+    Out += Index;
+  } else {
+    for (; Index < Most; ++Index, Text += Step) {
+      const UINT32 Character = ReadCharacter(Text, Step);
+      if (Character == 0) {
         break;
+      }
+      if (Storing) {
+        if (Out >= End) {
+          break;
+        }
+        Store(Out, Character);
       }
     }
   }
-  if (Write) {
-    Position = Out;
-    AddToCount(Index);
-  }
-  return Index;
+  Position = Out;
+  Count(Index);
 }
 
+const UINT8* Writer::CopyFormat(const UINT8* At, UINT32 Step) {
+  for (;;) {
+    UINT32 Character;
+    if (Storing && Step == 1 && !Wide) {
+      // Byte format into byte output: a plain copy up to the next character
+      // that needs a look.
+      UINT8* const Out = Position;
+      const UINT32 Room = static_cast<UINT32>(End - Out);
+      UINT32 Index = 0;
+      for (; Index < Room && !StartsElement(At[Index]); ++Index) {
+        Out[Index] = At[Index];
+      }
+      Position = Out + Index;
+      Count(Index);
+      At += Index;
+      Character = At[0];
+    } else {
+      UINT8* Out = Position;
+      UINT32 Index = 0;
+      for (;; ++Index, At += Step) {
+        Character = ReadCharacter(At, Step);
+        if (StartsElement(Character) || (Storing && Out >= End)) {
+          break;
+        }
+        if (Storing) {
+          Store(Out, Character);
+        }
+      }
+      Position = Out;
+      Count(Index);
+    }
+    if ((Character != '\n' && Character != '\r') || Full()) {
+      return At;
+    }
+    const LineEnd Translated = LineEndAt(Character, ReadCharacter(At + Step, Step));
+    Copy(Bytes(Translated.Text), 1, 2);
+    At += Translated.Taken * Step;
+  }
+}
+
+// What the parser reads from a "%" element.
+enum class Conversion : UINT8 {
+  Decimal,        // "d"
+  Unsigned,       // "u"
+  Hex,            // "x"
+  HexZeroFilled,  // "X"
+  Pointer,        // "p"
+  ByteString,     // "a"
+  WideString,     // "s", "S"
+  Guid,           // "g"
+  Time,           // "t"
+  Status,         // "r"
+  Character,      // "c"
+  LineEnd,        // "\n", "\r"
+  Literal,        // any other character prints itself; 0 prints nothing
+};
+constexpr UINTN NumberKinds = static_cast<UINTN>(Conversion::Pointer) + 1;
+
+struct ConversionLetter {
+  UINT8 Letter;
+  Conversion Kind;
+};
+constexpr ConversionLetter ConversionLetters[] = {
+    {'d', Conversion::Decimal},    {'u', Conversion::Unsigned}, {'x', Conversion::Hex},
+    {'X', Conversion::HexZeroFilled}, {'p', Conversion::Pointer}, {'a', Conversion::ByteString},
+    {'S', Conversion::WideString}, {'s', Conversion::WideString}, {'g', Conversion::Guid},
+    {'t', Conversion::Time},       {'r', Conversion::Status},   {'c', Conversion::Character},
+    {'\n', Conversion::LineEnd},   {'\r', Conversion::LineEnd},
+};
+
+constexpr Conversion KindOf(UINT32 Letter) {
+  for (const ConversionLetter& Entry : ConversionLetters) {
+    if (Entry.Letter == Letter) {
+      return Entry.Kind;
+    }
+  }
+  return Conversion::Literal;
+}
+static_assert(KindOf('X') == Conversion::HexZeroFilled && KindOf('S') == KindOf('s'));
+static_assert(KindOf('%') == Conversion::Literal && KindOf(0) == Conversion::Literal);
+static_assert(KindOf('d' | 0x100) == Conversion::Literal, "only the whole 16-bit value converts");
+
+// The options each number conversion changes: the bits it clears, then the
+// bits it sets.
+struct OptionChange {
+  UINT16 Set;
+  UINT16 Clear;
+};
+constexpr OptionChange NumberOptions[NumberKinds] = {
+    {0, 0},                                                // "d"
+    {TreatUnsigned, ShowPlus},                             // "u" drops "+"
+    {Base16, 0},                                           // "x"
+    {Base16 | ZeroFill, 0},                                // "X"
+    {Base16 | ZeroFill, ShowPlus | ShowSpace | Value64},   // "p" drops "+", " " and "l"
+};
+
+// What the characters from " " to "9" do inside an element: set an option,
+// take a "*" value, or belong to a run of digits. Two marks outside the
+// options word stand for the last two; 0 is any other character.
+constexpr UINT16 TakesArgument = 0x8000;
+constexpr UINT16 InDigitRun = 0x1000;
+static_assert(((TakesArgument | InDigitRun) & (CallerBits | AlignLeft | ShowPlus | ShowSpace | GroupThousands |
+                                               Value64 | ZeroFill | Base16 | PrecisionGiven | TreatUnsigned)) == 0);
+constexpr UINT32 FlagCharacters = '9' - ' ' + 1;
+struct FlagTable {
+  UINT16 Action[FlagCharacters];
+};
+constexpr FlagTable MakeFlagTable() {
+  FlagTable Table = {};
+  Table.Action[' ' - ' '] = ShowSpace;
+  Table.Action['+' - ' '] = ShowPlus;
+  Table.Action['-' - ' '] = AlignLeft;
+  Table.Action[',' - ' '] = GroupThousands;
+  Table.Action['.' - ' '] = PrecisionGiven;
+  Table.Action['*' - ' '] = TakesArgument;
+  for (UINT32 Digit = '0'; Digit <= '9'; ++Digit) {
+    Table.Action[Digit - ' '] = InDigitRun;
+  }
+  return Table;
+}
+constexpr FlagTable ElementFlags = MakeFlagTable();
+
+// Stage 1, the parser's result: what a "%" element asks for.
+struct Spec {
+  UINT32 Options;    // the caller's bits and the flags given
+  UINT32 Width;      // 0 when none is given
+  UINT32 Precision;  // 1 when none is given (0 when the format ends inside the element)
+  UINT32 Character;  // the conversion character, 0 at the end of the format
+  Conversion Kind;
+};
+
+// Stage 2, a conversion's result: where its text is and how much of it counts.
+struct Piece {
+  const UINT8* Text;  // the first character; for a number its most significant digit
+  UINT32 Step;        // bytes per character of Text: 1, or 2 for CHAR16 text
+  UINT32 Length;      // characters padding counts: all of a number, a text only as far as padding needs
+  UINT32 Limit;       // characters of Text written at most
+  UINT32 Least;       // characters wanted at least, without a sign: the precision, or 0 for a whole string
+  CHAR8 Sign;         // 0, or the "-", "+" or " " before a number
+  bool Number;        // filled up to Least with zeros after the sign; any other text with blanks
+  bool ZerosToWidth;  // zero fill without a precision: the zeros take the whole width
+};
+
+// Stage 3: the padding of a piece in its field.
+struct Pads {
+  UINT32 Before;  // blanks before the sign and text
+  UINT32 Fill;    // zeros (numbers) or blanks (other texts) after the sign, up to Least or the width
+  UINT32 After;   // blanks after the text, when aligned left
+};
+
+constexpr Pads PadsFor(const Spec& Element, const Piece& Text) {
+  const UINT32 SignLength = Text.Sign != 0 ? 1 : 0;
+  // The sign, the fill and the text; never shorter than sign and text.
+  UINT32 Body = Text.ZerosToWidth ? Element.Width : Text.Least + SignLength;
+  if (Body < Text.Length + SignLength) {
+    Body = Text.Length + SignLength;
+  }
+  const UINT32 Blanks = Element.Width > Body ? Element.Width - Body : 0;
+  const bool Left = (Element.Options & AlignLeft) != 0;
+  return {Left ? 0 : Blanks, Body - SignLength - Text.Length, Left ? Blanks : 0};
+}
+
+constexpr bool PadsAre(const Pads& Got, UINT32 Before, UINT32 Fill, UINT32 After) {
+  return Got.Before == Before && Got.Fill == Fill && Got.After == After;
+}
+// "%05d" of -42 is "-0042": the zeros take the width after the sign.
+static_assert(PadsAre(PadsFor({ZeroFill, 5, 1, 'd', Conversion::Decimal}, {nullptr, 1, 2, 2, 1, '-', true, true}),
+                      0, 2, 0));
+// "%-5d" of 42 is "42   "; "%5.3d" of 7 is "  007".
+static_assert(PadsAre(PadsFor({AlignLeft, 5, 1, 'd', Conversion::Decimal}, {nullptr, 1, 2, 2, 1, 0, true, false}),
+                      0, 0, 3));
+static_assert(PadsAre(PadsFor({PrecisionGiven, 5, 3, 'd', Conversion::Decimal}, {nullptr, 1, 1, 1, 3, 0, true, false}),
+                      2, 2, 0));
+// "%2d" of 12345 is all five digits; "%.0d" of 0 is nothing at all.
+static_assert(PadsAre(PadsFor({0, 2, 1, 'd', Conversion::Decimal}, {nullptr, 1, 5, 5, 1, 0, true, false}), 0, 0, 0));
+static_assert(PadsAre(PadsFor({PrecisionGiven, 0, 0, 'd', Conversion::Decimal}, {nullptr, 1, 0, 0, 0, 0, true, false}),
+                      0, 0, 0));
+// "%8.3a" of "abcdef" is five blanks and "abc"; "%.6a" of "abc" is "   abc".
+static_assert(PadsAre(PadsFor({PrecisionGiven, 8, 3, 'a', Conversion::ByteString}, {nullptr, 1, 3, 3, 3, 0, false, false}),
+                      5, 0, 0));
+static_assert(PadsAre(PadsFor({PrecisionGiven, 0, 6, 'a', Conversion::ByteString}, {nullptr, 1, 3, 6, 6, 0, false, false}),
+                      0, 3, 0));
+
 // One call of the engine: the format cursor, the argument slots, the writer,
-// and the element in hand with the text it writes after its padding.
+// and the scratch text that numbers, records and single characters use.
 class Engine {
 public:
   Engine(const UINT8* Format, UINTN Step, const UINT32* Slots, UINT8* Start, UINT8* End, bool Wide, bool Storing)
       : At(Format), Step(Step), Arguments(Slots), Out(Start, End, Wide, Storing) {}
 
   // Runs the format; returns where the output stops.
-  UINT8* Write(UINTN CallerFlags);
-  UINTN Measured() const { return Out.Counted; }
+  UINT8* Run(UINT32 CallerOptions);
+  UINT32 Counted() const { return Out.Counted; }
 
 private:
-  UINT32 Peek(UINTN Ahead) const { return ReadCharacter(At + Ahead, Step); }
-  void StartElement(UINTN CallerFlags);
-  UINT32 ParseElement();
-  void NumberText();
-  [[gnu::fastcall]] void NumberCounts(const CHAR8* Digit, const CHAR8* Last);
-  void ConvertElement(UINT32 Conversion);
-  UINTN PadElement();
+  Spec Parse(UINT32 CallerOptions);
+  Piece Convert(const Spec& Element);
+  Piece NumberPiece(const Spec& Element);
+  void Write(const Pads& Padding, const Piece& Text);
 
   const UINT8* At;
   UINTN Step;
   ArgSlots Arguments;
-  Output Out;
-
-  UINTN Flags;
-  UINTN Width;
-  UINTN Precision;
-  const UINT8* Text;
-  UINTN TextStep;   // 2 for CHAR16 text
-  UINTN Count;      // characters, sign included
-  UINTN Limit;      // characters of Text to write at most
-  CHAR8 Sign;       // 0, ' ', '+' or '-'
-  CHAR8 Filler;     // what fills up to the precision: "0" after a number's sign, else blanks
+  Writer Out;
   CHAR8 Scratch[ScratchTextLength];
 };
 
-// The options word is cut back to the caller's bits at every element, and
-// the element's width, precision, sign and text kind start afresh.
-[[gnu::noinline]] void Engine::StartElement(UINTN CallerFlags) {
-  Flags = CallerFlags;
-  Width = 0;
-  Precision = 1;
-  TextStep = 1;
-  Limit = MaxCount;
-  Sign = 0;
-  Filler = ' ';
-}
-
-// Parses flags, width and precision after "%" and returns the conversion
-// character; the cursor is left on it (on the character before the end when
-// the format ends inside the element, so that the main loop stops after it).
-UINT32 Engine::ParseElement() {
+// Reads flags, width and precision after "%" and the conversion character;
+// the cursor is left on it (on the character before the end when the format
+// ends inside the element, so that the main loop stops after it).
+Spec Engine::Parse(UINT32 CallerOptions) {
+  Spec Element = {CallerOptions, 0, 1, 0, Conversion::Literal};
   const UINT8* Cursor = At;
   // A width or precision reads as a signed 32-bit value, from digits or from
   // "*": a negative one is not given (a field wider than the address space is
   // no field). A dropped precision counts as none unless a later one replaces it.
   bool PrecisionDropped = false;
   bool InNumber = false;
-  UINTN Value = 0;
+  UINT32 Value = 0;
   for (;;) {
     Cursor += Step;
     const UINT32 Character = ReadCharacter(Cursor, Step);
-    const UINTN Class = Character - ' ' < sizeof(ElementCharacters) ? ElementCharacters[Character - ' '] : 0;
-    if (Class == DigitRun) {
-      // A run of digits is read one digit at a time; each digit sets the
-      // width or precision again. A run too long for 32 bits saturates rather
-      // than wrapping to a small width; only a run's leading "0" zero-fills.
+    const UINT32 Action = Character - ' ' < FlagCharacters ? ElementFlags.Action[Character - ' '] : 0;
+    if (Action == InDigitRun) {
+      // Each digit sets the width or precision again. A run too long for 32
+      // bits saturates rather than wrapping to a small value; only a run's
+      // leading "0" zero-fills.
       if (!InNumber) {
         Value = 0;
-        if (Character == '0' && (Flags & PrecisionGiven) == 0) {
-          Flags |= ZeroFill;
+        if (Character == '0' && (Element.Options & PrecisionGiven) == 0) {
+          Element.Options |= ZeroFill;
         }
       }
       if (__builtin_mul_overflow(Value, 10u, &Value) || __builtin_add_overflow(Value, Character - '0', &Value)) {
         Value = MaxCount;
       }
-    } else if (Class == StarValue) {
+    } else if (Action == TakesArgument) {
       Value = Arguments.Take32();
     } else {
       InNumber = false;
-      if (Class != 0) {
-        Flags |= 1u << (Class - 1);
+      if (Action != 0) {
+        Element.Options |= Action;
       } else if ((Character | 0x20) == 'l') {
-        Flags |= Value64;
+        Element.Options |= Value64;
       } else {
         if (Character == 0) {
-          Precision = 0;
+          Element.Precision = 0;
           Cursor -= Step;
         } else if (PrecisionDropped) {
-          Flags &= ~PrecisionGiven;
-          Precision = 1;
+          Element.Options &= ~PrecisionGiven;
+          Element.Precision = 1;
         }
         At = Cursor;
-        return Character;
+        Element.Character = Character;
+        Element.Kind = KindOf(Character);
+        return Element;
       }
       continue;
     }
-    InNumber = Class == DigitRun;
+    InNumber = Action == InDigitRun;
     const bool Negative = static_cast<INT32>(Value) < 0;
     // A number before any "." is the width, after it the precision.
-    if ((Flags & PrecisionGiven) != 0) {
-      Precision = Value;
+    if ((Element.Options & PrecisionGiven) != 0) {
+      Element.Precision = Value;
       PrecisionDropped = Negative;
     } else {
-      Width = Negative ? 0 : Value;
+      Element.Width = Negative ? 0 : Value;
     }
   }
 }
 
 // Numbers: the digits are written backwards from the end of the scratch
 // text, so that they read forwards.
-[[gnu::always_inline]] inline void Engine::NumberText() {
+Piece Engine::NumberPiece(const Spec& Element) {
+  const OptionChange Change = NumberOptions[static_cast<UINTN>(Element.Kind)];
+  UINT32 Options = (Element.Options & ~static_cast<UINT32>(Change.Clear)) | Change.Set;
+  UINT32 Least = Element.Precision;
   // A 32-bit value is sign-extended, except for "x", "X", "p" and "u":
   // those print the unsigned pattern it was passed as.
-  const bool Signed = (Flags & (Base16 | TreatUnsigned)) == 0;
+  const bool Signed = (Options & (Base16 | TreatUnsigned)) == 0;
   UINT32 Low = Arguments.Take32();
   UINT32 High = 0;
-  if ((Flags & Value64) != 0) {
+  if ((Options & Value64) != 0) {
     High = Arguments.Take32();
   } else if (Signed) {
     High = static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
   }
   // "+" wins over " "; "-" over both.
   static constexpr CHAR8 Signs[4] = {0, '+', ' ', '+'};
-  Sign = Signs[(Flags >> 1) & 3];
   static_assert(ShowPlus == 2 && ShowSpace == 4);
+  CHAR8 Sign = Signs[(Options >> 1) & 3];
   if (Signed && static_cast<INT32>(High) < 0) {
     Sign = '-';
     High = 0 - High - (Low != 0 ? 1 : 0);
     Low = 0 - Low;
   }
-  const bool Hex = (Flags & Base16) != 0;
-  const bool Group = !Hex && (Flags & GroupThousands) != 0;
+  const bool Hex = (Options & Base16) != 0;
+  const bool Group = !Hex && (Options & GroupThousands) != 0;
   if (Group) {
-    Precision = 1;
-    Flags &= ~ZeroFill;
+    // Separators make a precision or zero fill meaningless.
+    Least = 1;
+    Options &= ~ZeroFill;
   }
   CHAR8* const Last = Scratch + ScratchTextLength;
-  CHAR8* Digit = Last;
-  if ((Low | High) != 0 || Precision != 0) {
-    Digit = PutDigits(Digit, Low, High, Hex, 1, Group ? 0 : NoGroups);
+  const CHAR8* Digit = Last;
+  if ((Low | High) != 0 || Least != 0) {
+    Digit = PutDigits(Last, Low, High, Hex, 1, Group ? 0 : NoGroups);
   }
-  NumberCounts(Digit, Last);
+  const UINT32 Length = static_cast<UINT32>(Last - Digit);
+  const bool ZerosToWidth = (Options & (ZeroFill | AlignLeft | PrecisionGiven)) == ZeroFill;
+  return {Bytes(Digit), 1, Length, Length, Least, Sign, true, ZerosToWidth};
 }
 
-// A number's text runs from Digit to Last, and a sign character counts with
-// it. Out of line: the engine's loop has enough values in hand already.
-[[gnu::noinline, gnu::fastcall]] void Engine::NumberCounts(const CHAR8* Digit, const CHAR8* Last) {
-  Text = Bytes(Digit);
-  Limit = static_cast<UINTN>(Bytes(Last) - Text);
-  Count = Limit;
-  Filler = '0';
-  if (Sign != 0) {
-    ++Count;
-    // A precision run saturated at 0xFFFFFFFF stays the largest rather than wrapping to 0.
-    if (Precision != MaxCount) {
-      ++Precision;
-    }
+// Chooses the text for a conversion and measures it as far as padding needs.
+Piece Engine::Convert(const Spec& Element) {
+  if (static_cast<UINTN>(Element.Kind) < NumberKinds) {
+    return NumberPiece(Element);
   }
-  // Without a width (0) the digits and sign are wider anyway.
-  if ((Flags & (ZeroFill | AlignLeft | PrecisionGiven)) == ZeroFill) {
-    Precision = Width;
-  }
-}
-
-// Chooses the text for a conversion character, or for a line end outside
-// "%"; a line end may consume the next format character. One-character
-// texts are CHAR16 texts in the scratch text.
-void Engine::ConvertElement(UINT32 Conversion) {
-  const CHAR8* Chosen = nullptr;  // none: a one-character text
-  if (Conversion == '\n' || Conversion == '\r') {
-    // Serial terminals need both line-end characters; either order in the
-    // format, or a line feed alone, becomes one "\r\n".
-    Chosen = "\r\n";
-    if (Peek(Step) == ('\n' ^ '\r' ^ Conversion)) {
-      At += Step;
-    } else if (Conversion == '\r') {
-      Chosen = "\r";
+  // Strings, records and line ends print whole unless a precision limits
+  // them; a single character keeps the precision it has (1 unless given).
+  UINT32 Least = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : 0;
+  const CHAR8* Chosen = nullptr;  // none: a single character
+  UINT32 TextStep = 1;
+  UINT32 Single = Element.Character;
+  switch (Element.Kind) {
+    case Conversion::LineEnd: {
+      const LineEnd Translated = LineEndAt(Element.Character, ReadCharacter(At + Step, Step));
+      Chosen = Translated.Text;
+      At += (Translated.Taken - 1) * Step;
+      break;
     }
-  } else {
-    UINTN Kind = 0;
-    while (ConversionLetters[Kind] != 0 && static_cast<UINT8>(ConversionLetters[Kind]) != Conversion) {
-      ++Kind;
-    }
-    if (Kind < FirstString) {
-      // Every bit of the change is set, then the ones to clear are flipped back.
-      Flags = (Flags | NumberChanges[Kind]) ^ (NumberChanges[Kind] & ClearableBits);
-      NumberText();
-      return;
-    }
-    if (Kind <= Character) {
-      // Every other conversion takes one slot: a pointer, a status or a character.
-      const UINT32 Value = Arguments.Take32();
-      if (Kind < FirstRecord) {
-        Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Value));
-        if (Chosen == nullptr) {
-          Chosen = "<null string>";
-        } else if (Kind != FirstString) {
-          TextStep = 2;
-        }
-      } else if (Kind < Character) {
-        Chosen = RecordTexts::RecordText(Conversion, Value, Scratch);
-      } else {
-        Conversion = Value;
+    case Conversion::ByteString:
+    case Conversion::WideString:
+      Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Arguments.Take32()));
+      if (Chosen == nullptr) {
+        Chosen = "<null string>";
+      } else if (Element.Kind == Conversion::WideString) {
+        TextStep = 2;
       }
-    }
+      break;
+    case Conversion::Guid:
+    case Conversion::Time:
+    case Conversion::Status:
+      // The record texts are never empty, so a precision of 0 or 1 prints them alike.
+      Chosen = RecordTexts::RecordText(Element.Character, Arguments.Take32(), Scratch);
+      break;
+    case Conversion::Character:
+      Single = Arguments.Take32();
+      break;
+    default:
+      break;
   }
   if (Chosen == nullptr) {
     // "%c", "%%", an unknown character, or the end of the format (an empty
     // text): one CHAR16 character and its terminator, in little-endian order.
-    const UINT32 Single = Conversion & 0xFFFF;
+    Single &= 0xFFFF;
     __builtin_memcpy(Scratch, &Single, sizeof(Single));
     Chosen = Scratch;
     TextStep = 2;
-  } else if ((Flags & PrecisionGiven) == 0) {
-    // Strings and line ends print whole unless a precision limits them; the
-    // record texts are never empty, so 0 or 1 prints them alike.
-    Precision = 0;
+    Least = Element.Precision;
   }
-  Text = Bytes(Chosen);
+  const UINT32 Limit = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : MaxCount;
+  // Padding needs no count beyond the width and the precision.
+  const UINT32 Padded = Element.Width > Least ? Element.Width : Least;
+  const UINT32 Needed = Padded < Limit ? Padded : Limit;
+  UINT32 Length = 0;
+  for (const UINT8* Text = Bytes(Chosen); Length < Needed && ReadCharacter(Text, TextStep) != 0; Text += TextStep) {
+    ++Length;
+  }
+  return {Bytes(Chosen), TextStep, Length, Limit, Least, 0, false, false};
 }
 
-// Measures the element's text as far as padding needs, writes what goes
-// before the text (padding, sign, zeros or blanks) and returns the padding
-// that goes after it.
-UINTN Engine::PadElement() {
-  if (Filler == ' ') {
-    // Not a number, whose count is known. A precision limits the characters
-    // taken; padding needs no count beyond the width and the precision.
-    if ((Flags & PrecisionGiven) != 0) {
-      Limit = Precision;
-    }
-    const UINTN Padded = Width > Precision ? Width : Precision;
-    const UINTN Needed = Padded < Limit ? Padded : Limit;
-    Count = Needed != 0 ? Out.Walk(Text, TextStep, Needed, Output::Measure) : 0;
+// Stage 4: the padding, sign and text go to the writer; most elements have
+// no padding, sign or fill, and make no call for them.
+void Engine::Write(const Pads& Padding, const Piece& Text) {
+  if (Padding.Before != 0) {
+    Out.Fill(Padding.Before, ' ');
   }
-  if (Precision < Count) {
-    Precision = Count;
+  if (Text.Sign != 0) {
+    Out.Fill(1, static_cast<UINT8>(Text.Sign));
   }
-  // Width is 0 unless one was given.
-  const UINTN Padding = Width > Precision ? Width - Precision : 0;
-  const UINTN After = (Flags & AlignLeft) != 0 ? Padding : 0;
-  // Most elements have no padding, sign or leading zeros: no call for those.
-  if (Padding != After) {
-    Out.Fill(Padding - After, " ");
+  if (Padding.Fill != 0) {
+    Out.Fill(Padding.Fill, Text.Number ? '0' : ' ');
   }
-  if (Sign != 0) {
-    Out.Fill(1, &Sign);
+  Out.Copy(Text.Text, Text.Step, Text.Limit);
+  if (Padding.After != 0) {
+    Out.Fill(Padding.After, ' ');
   }
-  if (Precision != Count) {
-    Out.Fill(Precision - Count, &Filler);
-  }
-  return After;
 }
 
-UINT8* Engine::Write(UINTN CallerFlags) {
+UINT8* Engine::Run(UINT32 CallerOptions) {
   for (;;) {
     // No further element starts once the end bound is reached.
-    const UINT32 Character = Peek(0);
+    const UINT32 Character = ReadCharacter(At, Step);
     if (Character == 0 || Out.Full()) {
       break;
     }
-    // Plain characters are elements of one character each, with nothing to
-    // pad: a run of them is taken at once.
-    const bool Run = !StartsElement(Character);
-    UINTN After = 0;
-    if (Run) {
-      Text = At;
-      TextStep = Step;
-      Limit = MaxCount;
-    } else {
-      StartElement(CallerFlags);
-      // A line end outside "%" is its own conversion character; with no
-      // width or precision its padding is none.
-      ConvertElement(Character == '%' ? ParseElement() : Character);
-      At += Step;
-      After = PadElement();
+    if (Character != '%') {
+      At = Out.CopyFormat(At, Step);
+      continue;
     }
-    const UINTN Copied = Out.Copy(Text, TextStep, Limit, Run);
-    if (Run) {
-      At += Copied * Step;
-    }
-    if (After != 0) {
-      Out.Fill(After, " ");
-    }
+    const Spec Element = Parse(CallerOptions);
+    const Piece Text = Convert(Element);
+    At += Step;
+    Write(PadsFor(Element, Text), Text);
   }
   return Out.Position;
 }
 }  // namespace
 
+// The engine's own writer does the work: the end is cut to whole characters,
+// since a 16-bit character that does not fit whole is not started.
 UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character, UINTN CharacterSize) {
-  for (INTN Written = 0; Written < Count && Position < End; ++Written) {
-    if (CharacterSize == 2) {
-      // A 16-bit character that does not fit whole is not started.
-      if (End - Position < 2) {
-        break;
-      }
-      *Position++ = static_cast<UINT8>(Character);
-      *Position++ = static_cast<UINT8>(Character >> 8);
-    } else {
-      *Position++ = static_cast<UINT8>(Character);
-    }
+  if (Count <= 0 || End <= Position) {
+    return Position;
   }
-  return Position;
+  const bool Wide = CharacterSize == 2;
+  const UINTN Room = static_cast<UINTN>(End - Position) & (Wide ? ~UINTN{1} : ~UINTN{0});
+  Writer Out(Position, Position + Room, Wide, true);
+  Out.Fill(static_cast<UINT32>(Count), Character);
+  return Out.Position;
 }
 
+// The engine's digit writer does the work; its digits are reversed into the
+// scratch text after the leading 0.
 CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
+  if (Radix == 0) {
+    // Reported as the division by zero it stands for; its quotient is 0.
+    Value = DivU64x32Remainder(Value, 0, nullptr);
+  }
+  CHAR8 Digits[20];
+  CHAR8* const Last = Digits + sizeof(Digits);
+  const CHAR8* Digit =
+      PutDigits(Last, static_cast<UINT32>(Value), static_cast<UINT32>(Value >> 32), Radix == 16, 1, NoGroups);
   CHAR8* Position = Scratch;
   *Position = 0;
-  do {
-    UINT32 Remainder;
-    // Once the value fits 32 bits the processor's own division does; before
-    // that, two 32-bit steps without a compiler helper.
-    if (Radix != 0 && (Value >> 32) == 0) {
-      const UINT32 Low = static_cast<UINT32>(Value);
-      Remainder = Low % Radix;
-      Value = Low / Radix;
-    } else {
-      Value = DivU64x32Remainder(Value, Radix, &Remainder);
-    }
-    *++Position = HexDigits[Remainder & 0x0F];
-  } while (Value != 0);
+  for (const CHAR8* From = Last; From != Digit;) {
+    *++Position = *--From;
+  }
   return Position;
 }
 
@@ -539,11 +632,11 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
               SizeShift != 0, Storing);
   UINT8* Terminator = Start;
   if (Start == nullptr || Start < End) {
-    Terminator = Call.Write(Flags & CallerBits);
+    Terminator = Call.Run(Flags & CallerBits);
   }
 
   if (Measuring) {
-    return Call.Measured();
+    return Call.Counted();
   }
 
   // The buffer is present here (a missing one returned at the start), and End
