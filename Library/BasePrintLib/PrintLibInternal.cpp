@@ -194,12 +194,13 @@ struct ConversionLetter {
   UINT8 Letter;
   Conversion Kind;
 };
+// In the order a lookup meets them: the letters firmware messages use most first.
 constexpr ConversionLetter ConversionLetters[] = {
-    {'d', Conversion::Decimal},    {'u', Conversion::Unsigned}, {'x', Conversion::Hex},
-    {'X', Conversion::HexZeroFilled}, {'p', Conversion::Pointer}, {'a', Conversion::ByteString},
-    {'S', Conversion::WideString}, {'s', Conversion::WideString}, {'g', Conversion::Guid},
-    {'t', Conversion::Time},       {'r', Conversion::Status},   {'c', Conversion::Character},
-    {'\n', Conversion::LineEnd},   {'\r', Conversion::LineEnd},
+    {'a', Conversion::ByteString},   {'d', Conversion::Decimal},    {'x', Conversion::Hex},
+    {'X', Conversion::HexZeroFilled}, {'u', Conversion::Unsigned},   {'r', Conversion::Status},
+    {'p', Conversion::Pointer},      {'s', Conversion::WideString}, {'S', Conversion::WideString},
+    {'g', Conversion::Guid},         {'t', Conversion::Time},       {'c', Conversion::Character},
+    {'\n', Conversion::LineEnd},     {'\r', Conversion::LineEnd},
 };
 
 constexpr Conversion KindOf(UINT32 Letter) {
@@ -456,33 +457,23 @@ Piece Engine::Convert(const Spec& Element) {
   const CHAR8* Chosen = nullptr;  // none: a single character
   UINT32 TextStep = 1;
   UINT32 Single = Element.Character;
-  switch (Element.Kind) {
-    case Conversion::LineEnd: {
-      const LineEnd Translated = LineEndAt(Element.Character, ReadCharacter(At + Step, Step));
-      Chosen = Translated.Text;
-      At += (Translated.Taken - 1) * Step;
-      break;
+  const Conversion Kind = Element.Kind;
+  if (Kind == Conversion::ByteString || Kind == Conversion::WideString) {
+    Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Arguments.Take32()));
+    if (Chosen == nullptr) {
+      Chosen = "<null string>";
+    } else if (Kind == Conversion::WideString) {
+      TextStep = 2;
     }
-    case Conversion::ByteString:
-    case Conversion::WideString:
-      Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Arguments.Take32()));
-      if (Chosen == nullptr) {
-        Chosen = "<null string>";
-      } else if (Element.Kind == Conversion::WideString) {
-        TextStep = 2;
-      }
-      break;
-    case Conversion::Guid:
-    case Conversion::Time:
-    case Conversion::Status:
-      // The record texts are never empty, so a precision of 0 or 1 prints them alike.
-      Chosen = RecordTexts::RecordText(Element.Character, Arguments.Take32(), Scratch);
-      break;
-    case Conversion::Character:
-      Single = Arguments.Take32();
-      break;
-    default:
-      break;
+  } else if (Kind == Conversion::Guid || Kind == Conversion::Time || Kind == Conversion::Status) {
+    // The record texts are never empty, so a precision of 0 or 1 prints them alike.
+    Chosen = RecordTexts::RecordText(Element.Character, Arguments.Take32(), Scratch);
+  } else if (Kind == Conversion::Character) {
+    Single = Arguments.Take32();
+  } else if (Kind == Conversion::LineEnd) {
+    const LineEnd Translated = LineEndAt(Element.Character, ReadCharacter(At + Step, Step));
+    Chosen = Translated.Text;
+    At += (Translated.Taken - 1) * Step;
   }
   if (Chosen == nullptr) {
     // "%c", "%%", an unknown character, or the end of the format (an empty
