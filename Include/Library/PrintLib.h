@@ -7,7 +7,7 @@
 
 // Options word: the caller may set WideOutput, WideFormat and MeasureOnly; the
 // other bits are the engine's working state for one format element (bits
-// 0x0200, 0x0400 and 0x1000 are not used).
+// 0x0200, 0x0400, 0x1000 and 0x4000 are not used).
 namespace PrintFlags {
 inline constexpr UINTN AlignLeft = 0x0001;
 inline constexpr UINTN ShowPlus = 0x0002;
@@ -20,7 +20,6 @@ inline constexpr UINTN Base16 = 0x0080;
 inline constexpr UINTN WideFormat = 0x0100;
 inline constexpr UINTN PrecisionGiven = 0x0800;
 inline constexpr UINTN MeasureOnly = 0x2000;
-inline constexpr UINTN TreatUnsigned = 0x4000;
 inline constexpr UINTN CallerBits = WideOutput | WideFormat | MeasureOnly;
 }  // namespace PrintFlags
 

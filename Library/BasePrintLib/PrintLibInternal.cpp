@@ -218,14 +218,15 @@ static_assert(KindOf('%') == Conversion::Literal && KindOf(0) == Conversion::Lit
 static_assert(KindOf('d' | 0x100) == Conversion::Literal, "only the whole 16-bit value converts");
 
 // The options each number conversion changes: the bits it clears, then the
-// bits it sets.
+// bits it sets (all of them in the low byte).
 struct OptionChange {
-  UINT16 Set;
-  UINT16 Clear;
+  UINT8 Set;
+  UINT8 Clear;
 };
+static_assert((ShowPlus | ShowSpace | Value64 | Base16 | ZeroFill) <= 0xFF);
 constexpr OptionChange NumberOptions[NumberKinds] = {
     {0, 0},                                                // "d"
-    {TreatUnsigned, ShowPlus},                             // "u" drops "+"
+    {0, ShowPlus},                                         // "u" drops "+"
     {Base16, 0},                                           // "x"
     {Base16 | ZeroFill, 0},                                // "X"
     {Base16 | ZeroFill, ShowPlus | ShowSpace | Value64},   // "p" drops "+", " " and "l"
@@ -237,7 +238,7 @@ constexpr OptionChange NumberOptions[NumberKinds] = {
 constexpr UINT16 TakesArgument = 0x8000;
 constexpr UINT16 InDigitRun = 0x1000;
 static_assert(((TakesArgument | InDigitRun) & (CallerBits | AlignLeft | ShowPlus | ShowSpace | GroupThousands |
-                                               Value64 | ZeroFill | Base16 | PrecisionGiven | TreatUnsigned)) == 0);
+                                               Value64 | ZeroFill | Base16 | PrecisionGiven)) == 0);
 constexpr UINT32 FlagCharacters = '9' - ' ' + 1;
 struct FlagTable {
   UINT16 Action[FlagCharacters];
@@ -412,9 +413,9 @@ Piece Engine::NumberPiece(const Spec& Element) {
   const OptionChange Change = NumberOptions[static_cast<UINTN>(Element.Kind)];
   UINT32 Options = (Element.Options & ~static_cast<UINT32>(Change.Clear)) | Change.Set;
   UINT32 Least = Element.Precision;
-  // A 32-bit value is sign-extended, except for "x", "X", "p" and "u":
-  // those print the unsigned pattern it was passed as.
-  const bool Signed = (Options & (Base16 | TreatUnsigned)) == 0;
+  // Only "d" is signed: a 32-bit value is sign-extended for it, while "u",
+  // "x", "X" and "p" print the unsigned pattern it was passed as.
+  const bool Signed = Element.Kind == Conversion::Decimal;
   UINT32 Low = Arguments.Take32();
   UINT32 High = 0;
   if ((Options & Value64) != 0) {
@@ -423,9 +424,7 @@ Piece Engine::NumberPiece(const Spec& Element) {
     High = static_cast<UINT32>(static_cast<INT32>(Low) >> 31);
   }
   // "+" wins over " "; "-" over both.
-  static constexpr CHAR8 Signs[4] = {0, '+', ' ', '+'};
-  static_assert(ShowPlus == 2 && ShowSpace == 4);
-  CHAR8 Sign = Signs[(Options >> 1) & 3];
+  CHAR8 Sign = (Options & ShowPlus) != 0 ? '+' : (Options & ShowSpace) != 0 ? ' ' : 0;
   if (Signed && static_cast<INT32>(High) < 0) {
     Sign = '-';
     High = 0 - High - (Low != 0 ? 1 : 0);

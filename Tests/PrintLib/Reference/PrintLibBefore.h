@@ -12,6 +12,7 @@ using namespace ::PrintFlags;
 inline constexpr UINTN WidthGiven = 0x0200;
 inline constexpr UINTN ArgWide = 0x0400;
 inline constexpr UINTN DigitsReversed = 0x1000;
+inline constexpr UINTN TreatUnsigned = 0x4000;
 }  // namespace PrintFlags
 
 UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Format, const UINT32* ArgumentList,
