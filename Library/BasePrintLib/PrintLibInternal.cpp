@@ -454,7 +454,10 @@ Piece Engine::Convert(const Spec& Element) {
   }
   // Strings, records and line ends print whole unless a precision limits
   // them; a single character keeps the precision it has (1 unless given).
-  UINT32 Least = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : 0;
+  // A precision that is given lies below 2^31 (the parser drops larger ones),
+  // so a limit of MaxCount means none.
+  const UINT32 Limit = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : MaxCount;
+  UINT32 Least = Limit != MaxCount ? Limit : 0;
   const CHAR8* Chosen = nullptr;  // none: a single character
   UINT32 TextStep = 1;
   UINT32 Single = Element.Character;
@@ -485,7 +488,6 @@ Piece Engine::Convert(const Spec& Element) {
     TextStep = 2;
     Least = Element.Precision;
   }
-  const UINT32 Limit = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : MaxCount;
   // Padding needs no count beyond the width and the precision.
   const UINT32 Padded = Element.Width > Least ? Element.Width : Least;
   const UINT32 Needed = Padded < Limit ? Padded : Limit;
