@@ -68,7 +68,8 @@ public:
   // nothing past Most is read (a text may end there without a terminator).
   [[gnu::noinline, gnu::fastcall]] void Copy(const UINT8* Text, UINT32 Step, UINT32 Most);
   // Plain format characters and line ends, up to an element, the end of the
-  // format or the bound; returns where it stopped in the format.
+  // format or the bound; returns where it stopped in the format (once the
+  // bound is reached, anywhere in the run: nothing more is written).
   const UINT8* CopyFormat(const UINT8* At, UINT32 Step);
 
   UINT8* Position;
@@ -151,19 +152,14 @@ const UINT8* Writer::CopyFormat(const UINT8* At, UINT32 Step) {
       At += Index;
       Character = At[0];
     } else {
-      UINT8* Out = Position;
-      UINT32 Index = 0;
-      for (;; ++Index, At += Step) {
-        Character = ReadCharacter(At, Step);
-        if (StartsElement(Character) || (Storing && Out >= End)) {
-          break;
-        }
-        if (Storing) {
-          Store(Out, Character);
-        }
+      // Any other widths, or counting only: the run is measured, then
+      // written as a text.
+      const UINT8* Run = At;
+      UINT32 Length = 0;
+      for (; !StartsElement(Character = ReadCharacter(At, Step)); At += Step) {
+        ++Length;
       }
-      Position = Out;
-      Count(Index);
+      Copy(Run, Step, Length);
     }
     if ((Character != '\n' && Character != '\r') || Full()) {
       return At;
