@@ -454,9 +454,8 @@ Piece Engine::Convert(const Spec& Element) {
   // so a limit of MaxCount means none.
   const UINT32 Limit = (Element.Options & PrecisionGiven) != 0 ? Element.Precision : MaxCount;
   UINT32 Least = Limit != MaxCount ? Limit : 0;
-  const CHAR8* Chosen = nullptr;  // none: a single character
+  const CHAR8* Chosen;
   UINT32 TextStep = 1;
-  UINT32 Single = Element.Character;
   const Conversion Kind = Element.Kind;
   if (Kind == Conversion::ByteString || Kind == Conversion::WideString) {
     Chosen = reinterpret_cast<const CHAR8*>(static_cast<UINTN>(Arguments.Take32()));
@@ -468,17 +467,14 @@ Piece Engine::Convert(const Spec& Element) {
   } else if (Kind == Conversion::Guid || Kind == Conversion::Time || Kind == Conversion::Status) {
     // The record texts are never empty, so a precision of 0 or 1 prints them alike.
     Chosen = RecordTexts::RecordText(Element.Character, Arguments.Take32(), Scratch);
-  } else if (Kind == Conversion::Character) {
-    Single = Arguments.Take32();
   } else if (Kind == Conversion::LineEnd) {
     const LineEnd Translated = LineEndAt(Element.Character, ReadCharacter(At + Step, Step));
     Chosen = Translated.Text;
     At += (Translated.Taken - 1) * Step;
-  }
-  if (Chosen == nullptr) {
+  } else {
     // "%c", "%%", an unknown character, or the end of the format (an empty
     // text): one CHAR16 character and its terminator, in little-endian order.
-    Single &= 0xFFFF;
+    const UINT32 Single = (Kind == Conversion::Character ? Arguments.Take32() : Element.Character) & 0xFFFF;
     __builtin_memcpy(Scratch, &Single, sizeof(Single));
     Chosen = Scratch;
     TextStep = 2;
