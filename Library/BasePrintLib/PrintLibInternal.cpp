@@ -228,14 +228,15 @@ constexpr OptionChange NumberOptions[NumberKinds] = {
     {Base16 | ZeroFill, ShowPlus | ShowSpace | Value64},   // "p" drops "+", " " and "l"
 };
 
-// What the characters from " " to "9" do inside an element: set an option,
-// take a "*" value, or belong to a run of digits. Two marks outside the
-// options word stand for the last two; 0 is any other character.
+// What the characters from " " to "." do inside an element: set an option or
+// take a "*" value; 0 is any other character. Digits, which belong to a run,
+// are told apart before the table. Two marks outside the options word stand
+// for the "*" value and the digit run.
 constexpr UINT16 TakesArgument = 0x8000;
 constexpr UINT16 InDigitRun = 0x1000;
 static_assert(((TakesArgument | InDigitRun) & (CallerBits | AlignLeft | ShowPlus | ShowSpace | GroupThousands |
                                                Value64 | ZeroFill | Base16 | PrecisionGiven)) == 0);
-constexpr UINT32 FlagCharacters = '9' - ' ' + 1;
+constexpr UINT32 FlagCharacters = '.' - ' ' + 1;
 struct FlagTable {
   UINT16 Action[FlagCharacters];
 };
@@ -247,9 +248,6 @@ constexpr FlagTable MakeFlagTable() {
   Table.Action[',' - ' '] = GroupThousands;
   Table.Action['.' - ' '] = PrecisionGiven;
   Table.Action['*' - ' '] = TakesArgument;
-  for (UINT32 Digit = '0'; Digit <= '9'; ++Digit) {
-    Table.Action[Digit - ' '] = InDigitRun;
-  }
   return Table;
 }
 constexpr FlagTable ElementFlags = MakeFlagTable();
@@ -354,7 +352,9 @@ Spec Engine::Parse(UINT32 CallerOptions) {
   for (;;) {
     Cursor += Step;
     const UINT32 Character = ReadCharacter(Cursor, Step);
-    const UINT32 Action = Character - ' ' < FlagCharacters ? ElementFlags.Action[Character - ' '] : 0;
+    const UINT32 Action = Character - '0' < 10               ? InDigitRun
+                          : Character - ' ' < FlagCharacters ? ElementFlags.Action[Character - ' ']
+                                                             : 0;
     if (Action == InDigitRun) {
       // Each digit sets the width or precision again. A run too long for 32
       // bits saturates rather than wrapping to a small value; only a run's
