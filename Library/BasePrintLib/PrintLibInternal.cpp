@@ -55,7 +55,8 @@ static_assert(LineEndAt('\r', '\r').Taken == 1 && LineEndAt('\r', '\r').Text[1] 
 // counts every character (saturating at MaxCount) and stores those that fit
 // below End, which leaves one character for the terminator; End lies a whole
 // number of characters after the start, so a character that starts below it
-// fits. Without Storing (MeasureOnly, or no buffer) it only counts.
+// fits. Without Storing (MeasureOnly, or no buffer) it only counts, and End
+// is not read.
 class Writer {
 public:
   Writer(UINT8* Start, UINT8* End, bool Wide, bool Storing)
@@ -614,8 +615,7 @@ UINTN FormatEngine(VOID* Buffer, UINTN BufferSize, UINTN Flags, const VOID* Form
   // Nothing is stored when measuring or without a buffer; a measured buffer
   // of one character takes no element at all.
   const bool Storing = Start != nullptr && !Measuring;
-  Engine Call(At, Step, OverrideList != nullptr ? OverrideList : ArgumentList, Start, Storing ? End : Start,
-              SizeShift != 0, Storing);
+  Engine Call(At, Step, OverrideList != nullptr ? OverrideList : ArgumentList, Start, End, SizeShift != 0, Storing);
   UINT8* Terminator = Start;
   if (Start == nullptr || Start < End) {
     Terminator = Call.Run(Flags & CallerBits);
