@@ -542,12 +542,20 @@ UINT8* FillChars(UINT8* Position, const UINT8* End, INTN Count, UINT16 Character
   return Out.Position;
 }
 
-// The engine's digit writer does the work; its digits are reversed into the
-// scratch text after the leading 0.
+// The engine's digit writer does the work for the engine's radixes; its
+// digits are reversed into the scratch text after the leading 0. A caller's
+// other radix still gets its own digits, one division at a time.
 CHAR8* ValueToDigits(CHAR8* Scratch, UINT64 Value, UINTN Radix) {
-  if (Radix == 0) {
-    // Reported as the division by zero it stands for; its quotient is 0.
-    Value = DivU64x32Remainder(Value, 0, nullptr);
+  if (Radix != 10 && Radix != 16) {
+    CHAR8* Position = Scratch;
+    *Position = 0;
+    do {
+      // Radix 0 is reported as the division by zero it stands for.
+      UINT32 Remainder = 0;
+      Value = DivU64x32Remainder(Value, static_cast<UINT32>(Radix), &Remainder);
+      *++Position = HexDigits[Remainder & 0x0F];
+    } while (Value != 0);
+    return Position;
   }
   CHAR8 Digits[20];
   CHAR8* const Last = Digits + sizeof(Digits);

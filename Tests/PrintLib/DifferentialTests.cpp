@@ -299,7 +299,9 @@ TEST_F(PrintDifferential, BuildingBlocks_DigitsAndFillsAsBefore) {
   std::mt19937 Random(7);
   for (int Case = 0; Case < 20000; ++Case) {
     const UINT64 Value = (static_cast<UINT64>(Random()) << 32 | Random()) >> (Random() % 64);
-    const UINTN Radix = Case % 97 == 0 ? 0 : (Case & 1 ? 16 : 10);
+    // Mostly the engine's radixes; now and then another one, and 0.
+    constexpr UINTN OtherRadixes[] = {0, 2, 3, 8, 17};
+    const UINTN Radix = Case % 97 == 0 ? OtherRadixes[(Case / 97) % 5] : (Case & 1 ? 16 : 10);
     CHAR8 Before[40];
     CHAR8 After[40];
     std::memset(Before, 'z', sizeof(Before));
