@@ -1,16 +1,120 @@
 #!/usr/bin/env python3
-"""The module's coverage from a gcovr JSON report: lines and branches executed
-per unit, and every line or branch that no test reached and that the
-exceptions file does not explain.
+"""The module's coverage from gcov's own data: lines and branches executed per
+unit, and every line or branch that no test reached and that the exceptions
+file does not explain.
 
-    coverage.py REPORT.json EXCEPTIONS [--summary FILE]
+    coverage.py BUILD EXCEPTIONS [--summary FILE]
+
+Reads every instrumented object under BUILD (gcov --json-format on each .gcda,
+or on the .gcno of an object no test ran), merges the variants, writes the
+merged report to BUILD/coverage.json and prints the table.
 
 Exit 0 when everything missed is listed, 1 when something is not, 2 when a
 listed exception names a line that is covered or that holds no code (a stale
 entry), so the list cannot outlive the code it excuses.
+
+Why not gcovr: on host a board stall is a C++ exception, so every call in a
+frame with a destructor has a throw edge. gcov marks an edge "(throw)" in its
+text output only in an object where the line ran, so gcovr cannot drop it in
+the variants where the line did not run, and its merge brings the untaken
+edge back. gcov's JSON carries the flag from the control-flow graph in every
+object, run or not.
 """
 import json
+import os
+import re
+import subprocess
 import sys
+from collections import defaultdict
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Module code: its folders, and the entry lists generated into the build.
+MODULE_FOLDERS = ("Include/", "Library/", "Override/", "QelVersionPei/")
+
+# A line with no code of its own: braces, else, do, try, semicolons. Branches
+# gcc books on such a line are its own bookkeeping (cleanups, loop back edges),
+# not a decision in the source.
+NO_CODE = re.compile(r"^[\s{};]*(?:(?:else|do|try)[\s{};]*)*$")
+
+
+def without_comments(text):
+    return re.sub(r"/\*.*?\*/", "", re.sub(r"//.*$", "", text))
+
+
+def data_files(build):
+    """Per object folder, the objects' data files: the .gcda where a test ran
+    the object, else its .gcno, so an object that never ran counts as zero."""
+    folders = defaultdict(list)
+    for folder, _, names in os.walk(build):
+        for name in names:
+            if name.endswith(".gcno"):
+                base = name[:-len(".gcno")]
+                chosen = base + ".gcda" if base + ".gcda" in names else name
+                folders[folder].append(chosen)
+    return folders
+
+
+def gcov_documents(build):
+    for folder, names in sorted(data_files(build).items()):
+        run = subprocess.run(["gcov", "--json-format", "--stdout", "--branch-probabilities",
+                              "--object-directory", folder] + sorted(names),
+                             cwd=build, capture_output=True, text=True)
+        if run.returncode != 0:
+            sys.exit(f"gcov failed in {folder}:\n{run.stderr}")
+        for text in run.stdout.splitlines():
+            if text.strip():
+                yield json.loads(text)
+
+
+def module_path(file, document, build):
+    """The file's path from the repository root, or None for code not the
+    module's (the C++ library's headers, the test bench)."""
+    path = os.path.normpath(os.path.join(document["current_working_directory"], file))
+    relative = os.path.relpath(path, ROOT).replace(os.sep, "/")
+    if relative.startswith("../"):
+        return None
+    autogen = os.path.relpath(os.path.join(build, "AutoGen"), ROOT).replace(os.sep, "/") + "/"
+    if relative.startswith(MODULE_FOLDERS) or relative.startswith(autogen):
+        return relative
+    return None
+
+
+def merge(build):
+    """{file: {line: [count, {index: [count, throw]}]}} summed over every object."""
+    files = defaultdict(lambda: defaultdict(lambda: [0, defaultdict(lambda: [0, False])]))
+    for document in gcov_documents(build):
+        for each in document["files"]:
+            path = module_path(each["file"], document, build)
+            if path is None:
+                continue
+            for line in each["lines"]:
+                merged = files[path][line["line_number"]]
+                merged[0] += line["count"]
+                for index, branch in enumerate(line["branches"]):
+                    merged[1][index][0] += branch["count"]
+                    merged[1][index][1] |= branch["throw"]
+    return files
+
+
+def report(files):
+    """The merged figures in the shape of gcovr's JSON report: throw edges and
+    the branches of lines without code dropped, a line without code that never
+    ran left out."""
+    out = []
+    for path in sorted(files):
+        with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as source:
+            texts = source.read().splitlines()
+        lines = []
+        for number, (count, branches) in sorted(files[path].items()):
+            text = without_comments(texts[number - 1]) if number <= len(texts) else ""
+            no_code = NO_CODE.match(text) is not None
+            if no_code and count == 0:
+                continue
+            kept = [] if no_code else [{"count": branch[0]} for _, branch in sorted(branches.items())
+                                       if not branch[1]]
+            lines.append({"line_number": number, "count": count, "branches": kept})
+        out.append({"file": path, "lines": lines})
+    return {"files": out}
 
 
 def load_exceptions(path):
@@ -31,13 +135,13 @@ def load_exceptions(path):
 
 def unit_figures(entry):
     """Lines (executed, total), branches (taken, total) and the places missed."""
-    lines = [each for each in entry["lines"] if not each.get("gcovr/noncode", False)]
+    lines = entry["lines"]
     executed = sum(1 for each in lines if each["count"] > 0)
-    branches = [(each["line_number"], branch) for each in lines for branch in each.get("branches", [])]
+    branches = [(each["line_number"], branch) for each in lines for branch in each["branches"]]
     taken = sum(1 for _, branch in branches if branch["count"] > 0)
     missed = {}
     for each in lines:
-        untaken = sum(1 for branch in each.get("branches", []) if branch["count"] == 0)
+        untaken = sum(1 for branch in each["branches"] if branch["count"] == 0)
         if each["count"] == 0:
             missed[each["line_number"]] = "line never executed"
         elif untaken:
@@ -52,13 +156,16 @@ def percent(part, whole):
 def main(arguments):
     if len(arguments) not in (2, 4) or (len(arguments) == 4 and arguments[2] != "--summary"):
         sys.exit(__doc__)
-    report = json.load(open(arguments[0], encoding="utf-8"))
+    build = os.path.abspath(arguments[0])
+    merged = report(merge(build))
+    with open(os.path.join(build, "coverage.json"), "w", encoding="utf-8") as out:
+        json.dump(merged, out, indent=1)
     listed = load_exceptions(arguments[1])
     used = set()
     unexplained = []
     totals = [0, 0, 0, 0]
     print(f"  {'unit':<52} {'lines':>13} {'':>6} {'branches':>13} {'':>6}")
-    for entry in sorted(report["files"], key=lambda each: each["file"]):
+    for entry in merged["files"]:
         (executed, lines), (taken, branches), missed = unit_figures(entry)
         if lines == 0:
             continue

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need, when any is missing.
 set -euo pipefail
-packages=(cmake make clang lld llvm libclang-rt-14-dev gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86 gcovr
+packages=(cmake make clang lld llvm libclang-rt-14-dev gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86
           libunicorn-dev:i386 uefitool-cli gdb python3 sigrok-cli)
 missing=()
 for package in "${packages[@]}"; do
