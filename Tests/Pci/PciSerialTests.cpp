@@ -55,3 +55,30 @@ TEST(PciSerial, UnusableWay_InitFailsAndNothingIsSent) {
     EXPECT_FALSE(TouchesUart(Event)) << Sim::Describe(Event);
   }
 }
+
+// Each chunk looks the UART up again; once the way is gone, the bytes already
+// on the wire are what the call reports, and nothing more goes to the UART.
+TEST(PciSerial, WayClosedAfterTheFirstChunk_StopsAndCountsTheChunkSent) {
+  Recorded::Clear();
+  Sim::Board Board;
+  Listed::Topology Way(Board.Pci(), Board.Com1(), Sim::Board::Com1Base);
+  ASSERT_EQ(SerialInit(), EFI_SUCCESS);
+  const std::string Long = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+  unsigned Accepted = 0;
+  Board.Com1().OnTransmitWrite = [&](uint8_t) {
+    if (++Accepted != 16) {
+      return;
+    }
+    if constexpr (Listed::Bridges > 0) {
+      Way.Bridge[0]->Set8(0x19, 0);
+    } else {
+      for (uint16_t Register = 0x10; Register <= 0x24; Register += 4) {
+        Way.Uart->Set32(Register, Listed::UseMmio ? 0x1 : 0x0);
+      }
+    }
+  };
+  EXPECT_EQ(Send(Long), 16u);
+  Board.Settle();
+  EXPECT_EQ(Board.Com1().Transmitted(), Long.substr(0, 16));
+  EXPECT_EQ(Accepted, 16u);
+}

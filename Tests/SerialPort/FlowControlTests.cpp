@@ -106,6 +106,16 @@ TEST(SerialWrite, UartThatNeverDrains_IsNotAskedForFlowControlAgain) {
   EXPECT_EQ(Skeleton(Board.Processor().Trace()), "I L3? L2 M2 2a M2 2b ");
 }
 
+TEST(SerialWrite, FlushWithAUartThatNeverDrains_AsksOnlyTheOtherForFlowControl) {
+  Sim::Board Board;
+  Board.PreconfigureUarts();
+  Board.Com1().StuckTransmitter = true;
+  Board.Processor().ClearTrace();
+  EXPECT_EQ(SerialWrite(reinterpret_cast<const UINT8*>("x"), 0), 0u);
+  EXPECT_EQ(Skeleton(Board.Processor().Trace()), "L3? L2 M2 ");
+  EXPECT_EQ(ReadsOf(Board.Processor().Trace(), 0x3FE), 0u);
+}
+
 // A peer whose buffer fills after one FIFO load: the next chunk waits on the
 // wire for exactly the pause (give or take a poll), and nothing is lost.
 TEST(SerialWrite, PeerPausesAfterAChunk_OutputResumesWithEveryByte) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "BuildSettings.h"
 #include "BusTrace.h"
 #include "Library/SerialPortLib.h"
 #include "Board.h"
@@ -69,6 +70,18 @@ TEST(SerialWrite, ZeroLength_FlushesBothUartsAndReturnsZero) {
   EXPECT_EQ(Board.Com1().Line().size(), 40u);  // every frame has started...
   EXPECT_LE(Board.Com1().IdleAt(), Board.Processor().Now());  // ...and ended
   EXPECT_LE(Board.Com2().IdleAt(), Board.Processor().Now());
+}
+
+// Reading MSR would clear its delta bits, which a build without flow control
+// has no business taking.
+TEST(SerialWritable, WithoutFlowControl_IsTrueWhateverTheLinesSayAndReadsNothing) {
+  static_assert(!Settings::UartHardwareFlowControl);
+  Sim::Board Board;
+  Board.SetModemLines(false, true);  // a peer that is there and says stop
+  Board.Processor().ClearTrace();
+  EXPECT_TRUE(SerialWritable(0x3F8));
+  EXPECT_TRUE(SerialWritable(0x2F8));
+  EXPECT_TRUE(Board.Processor().Trace().empty());
 }
 
 TEST(SerialWrite, NullBuffer_ReturnsZeroWithoutTouchingTheUarts) {
