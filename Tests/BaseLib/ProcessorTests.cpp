@@ -64,4 +64,13 @@ TEST(CpuIdQuery, WritesOnlyTheRequestedOutputs) {
   CpuIdQuery(1, &Eax, &Ebx, &Ecx, &Edx);
   EXPECT_NE(Eax, 0xAu);
   EXPECT_EQ(Processor.CpuIdQueries(), 2u);
+  // Every output but EBX: EBX keeps what it held.
+  const UINT32 FullEax = Eax, FullEcx = Ecx, FullEdx = Edx;
+  Eax = 0xA, Ebx = 0xB, Ecx = 0xC, Edx = 0xD;
+  EXPECT_EQ(CpuIdQuery(1, &Eax, nullptr, &Ecx, &Edx), 1u);
+  EXPECT_EQ(Ebx, 0xBu);
+  EXPECT_EQ(Eax, FullEax);
+  EXPECT_EQ(Ecx, FullEcx);
+  EXPECT_EQ(Edx, FullEdx);
+  EXPECT_EQ(Processor.CpuIdQueries(), 3u);
 }
