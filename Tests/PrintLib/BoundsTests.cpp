@@ -80,6 +80,9 @@ TEST_F(BoundsTest, SizeBeyondTheAddressSpace_IsClampedAtItsEnd) {
   EXPECT_EQ(std::memcmp(Wide.Data(), "a\0b\0\0\0", 6), 0);
   EXPECT_TRUE(Out.GuardsIntact());
   EXPECT_TRUE(Wide.GuardsIntact());
+  // A wide buffer that starts in the last byte has no room for a character:
+  // nothing is written there, not even the terminator.
+  EXPECT_EQ(FormatToBuffer(reinterpret_cast<VOID*>(UINTN{0xFFFFFFFF}), 16, PrintFlags::WideOutput, "ab"), 0u);
 }
 
 TEST_F(BoundsTest, FormatsEndingAtTheGuardPage_AreNotReadPastTheirEnd) {
