@@ -302,8 +302,9 @@ TEST_F(PrintDifferential, BuildingBlocks_DigitsAndFillsAsBefore) {
     // Mostly the engine's radixes; now and then another one, and 0.
     constexpr UINTN OtherRadixes[] = {0, 2, 3, 8, 17};
     const UINTN Radix = Case % 97 == 0 ? OtherRadixes[(Case / 97) % 5] : (Case & 1 ? 16 : 10);
-    CHAR8 Before[40];
-    CHAR8 After[40];
+    // Room for radix 2: the leading 0 and 64 digits.
+    CHAR8 Before[72];
+    CHAR8 After[72];
     std::memset(Before, 'z', sizeof(Before));
     std::memset(After, 'z', sizeof(After));
     Recorded::Clear();
