@@ -2,12 +2,18 @@
 #include "Report.h"
 
 #include "Instructions.h"
+#include "Platform.h"
 
 namespace {
 constexpr UINT16 DebugConsolePort = 0xE9;
-constexpr UINT16 Com1Data = 0x3F8;  // the transmit register, usable in the UART's reset state
+constexpr UINT16 Com1Data = 0x3F8;  // the transmit register
+constexpr UINT16 Com1LineControl = 0x3FB;
+constexpr UINT16 Com1LineStatus = 0x3FD;
+constexpr UINT8 TransmitHoldingEmpty = 0x20;
+constexpr UINT32 TransmitPolls = 100000;  // far beyond one character at 115200 baud
 constexpr UINT8 PassCode = 0x21;  // QEMU exits with 67
 constexpr CHAR8 Digits[] = "0123456789ABCDEF";
+constexpr UINT16 BochsShutdownPort = 0x8900;
 
 bool MidLine;
 
@@ -86,20 +92,57 @@ void EndLine() {
   }
 }
 
+// Every caller ends the run, so COM1 may be set up for the person reading it:
+// in a 16550's reset state the line sends 5-bit characters (LCR 00), and a
+// byte written before the holding register empties replaces the one waiting.
+// A UART that models either (Bochs does) would garble the message otherwise.
+void SendToCom1(UINT8 Byte) {
+  for (UINT32 Poll = 0; Poll < TransmitPolls && (Cpu::In8(Com1LineStatus) & TransmitHoldingEmpty) == 0; ++Poll) {
+  }
+  Cpu::Out8(Com1Data, Byte);
+}
+
+// No flag in memory: the memory refusal runs before the core's data exists.
 void Both(const CHAR8* Text) {
+  constexpr UINT8 LineControl8N1 = 0x03;
+  if (Cpu::In8(Com1LineControl) != LineControl8N1) {
+    constexpr UINT16 Divisor115200 = 1;
+    constexpr UINT8 FifoEnable = 0x01;
+    constexpr UINT8 DtrRts = 0x03;
+    Uart::Program(Uart::Com1, LineControl8N1, Divisor115200, FifoEnable, DtrRts);
+  }
   for (const CHAR8* Character = Text; *Character != 0; ++Character) {
     if (*Character == '\n') {
-      Cpu::Out8(Com1Data, '\r');
+      SendToCom1('\r');
     }
-    Cpu::Out8(Com1Data, static_cast<UINT8>(*Character));
+    SendToCom1(static_cast<UINT8>(*Character));
   }
   Report::Text(Text);
 }
 }  // namespace Report
 
+// Bochs has no exit device; its unmapped-port device ends the simulation on
+// this word. QEMU has nothing at the port and has exited already.
+extern "C" void EndBochsSimulation() {
+  // Bochs sends at the programmed baud rate: what still waits in a UART's
+  // FIFO would be lost with the machine.
+  constexpr UINT8 TransmitterEmpty = 0x40;
+  constexpr UINT32 DrainPolls = 1000000;  // 16 characters at 300 baud and more
+  constexpr UINT16 Bases[] = {Uart::Com1, Uart::Com2};
+  for (const UINT16 Base : Bases) {
+    for (UINT32 Poll = 0; Poll < DrainPolls && (Cpu::In8(static_cast<UINT16>(Base + 5)) & TransmitterEmpty) == 0;
+         ++Poll) {
+    }
+  }
+  for (const CHAR8* Character = "Shutdown"; *Character != 0; ++Character) {
+    Cpu::Out8(BochsShutdownPort, static_cast<UINT8>(*Character));
+  }
+}
+
 void Finish(bool Passed) {
   Report::Text(Passed ? "result: pass\n" : "result: fail\n");
   Cpu::Out8(DebugExitPort, Passed ? PassCode : FailCode);
+  EndBochsSimulation();
   // Without the exit device (a person booting by hand) the machine just stops.
   for (;;) {
     Cpu::DisableInterrupts();
@@ -110,6 +153,7 @@ void Finish(bool Passed) {
 void FinishAtOnce() {
   Report::Text("result: fail\n");
   Cpu::Out8(DebugExitPort, FailCode);
+  EndBochsSimulation();
   for (;;) {
     Cpu::DisableInterrupts();
     __asm__ __volatile__("hlt");

@@ -28,3 +28,5 @@ inline constexpr UINT8 FailCode = 0x22;  // QEMU exits with 69
 [[noreturn]] void Finish(bool Passed);
 // The fail code and nothing else: for a run whose report itself faulted.
 extern "C" [[noreturn]] void FinishAtOnce();
+// Writes Bochs's shutdown word to its shutdown port (nothing there on QEMU).
+extern "C" void EndBochsSimulation();

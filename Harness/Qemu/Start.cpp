@@ -156,6 +156,7 @@ ExceptionCommon:
 5:
   movb $0x22, %al
   outb %al, $0xF4
+  call EndBochsSimulation
 6:
   cli
   hlt
