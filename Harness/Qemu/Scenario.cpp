@@ -112,6 +112,71 @@ bool ParseWord(const CHAR8* Text, UINT32 Length, const CHAR8* const* Words, UINT
   Finish(false);
 }
 
+// Without fw_cfg (Bochs) the settings come as one line of text, "key=value"
+// words apart by spaces and ended by a 0 byte, in the upper CMOS bank
+// (0x80..0xFF through ports 0x72/0x73), which the module never reads; an
+// unwritten bank reads 0xFF or 0. Each word is refused in the words QEMU's
+// fw_cfg item of that name would be.
+constexpr UINT16 UpperCmosIndexPort = 0x72;
+constexpr UINT16 UpperCmosDataPort = 0x73;
+constexpr UINT32 UpperCmosFirst = 0x80;
+constexpr UINT32 UpperCmosBytes = 0x80;
+
+UINT8 UpperCmos(UINT32 Offset) {
+  Cpu::Out8(UpperCmosIndexPort, static_cast<UINT8>(UpperCmosFirst + Offset));
+  return Cpu::In8(UpperCmosDataPort);
+}
+
+void ReadCmosScenario(Scenario& Result) {
+  CHAR8 Line[UpperCmosBytes + 1] = {};
+  UINT32 Used = 0;
+  while (Used < UpperCmosBytes) {
+    const UINT8 Byte = UpperCmos(Used);
+    if (Byte == 0 || Byte == 0xFF) {
+      break;
+    }
+    Line[Used++] = static_cast<CHAR8>(Byte);
+  }
+  UINT32 At = 0;
+  while (At < Used) {
+    if (Line[At] == ' ') {
+      ++At;
+      continue;
+    }
+    const UINT32 WordStart = At;
+    UINT32 Equals = 0;
+    while (At < Used && Line[At] != ' ') {
+      if (Line[At] == '=' && Equals == 0) {
+        Equals = At;
+      }
+      ++At;
+    }
+    // The name as the fw_cfg item would carry it, so refusals read the same.
+    CHAR8 Name[FwCfg::NameBytes] = {};
+    CHAR8 Value[64] = {};
+    const UINT32 PrefixLength = Length(ScenarioItemPrefix);
+    for (UINT32 Index = 0; Index < PrefixLength; ++Index) {
+      Name[Index] = ScenarioItemPrefix[Index];
+    }
+    const UINT32 KeyEnd = Equals != 0 ? Equals : At;
+    for (UINT32 Index = WordStart; Index < KeyEnd && PrefixLength + Index - WordStart < FwCfg::NameBytes - 1; ++Index) {
+      Name[PrefixLength + Index - WordStart] = Line[Index];
+    }
+    UINT32 ValueLength = 0;
+    if (Equals != 0) {
+      for (UINT32 Index = Equals + 1; Index < At && ValueLength < sizeof(Value) - 1; ++Index) {
+        Value[ValueLength++] = Line[Index];
+      }
+    }
+    const bool TooLong = Equals != 0 && At - Equals - 1 > sizeof(Value) - 1;
+    const ScenarioError Error = TooLong ? ScenarioError{"scenario setting too long", "at most 63 characters", {}}
+                                        : ApplySetting(Name + PrefixLength, Value, ValueLength, Result);
+    if (Error.Problem != nullptr) {
+      RefuseSetting(Name, Value, Error);
+    }
+  }
+}
+
 // The serial function's bus as the firmware numbered it, read once before
 // the run so that no harness access falls between the two markers.
 UINT32 SerialBusNumber;
@@ -153,6 +218,7 @@ void ReadScenario(Scenario& Result) {
   Result = {};
   Result.AllocationStatus = EFI_OUT_OF_RESOURCES;
   if (!FwCfg::Present()) {
+    ReadCmosScenario(Result);
     return;
   }
   const UINT32 PrefixLength = Length(ScenarioItemPrefix);

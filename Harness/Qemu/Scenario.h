@@ -3,7 +3,8 @@
 // Numbers are decimal or 0x-prefixed hexadecimal, as the board runner takes
 // them: a mask or status typed without 0x that reads as hexadecimal too
 // (level=80000000) is refused. With no item the run boots the plain default
-// scenario.
+// scenario. Without fw_cfg (Bochs) the same words come as one line of text
+// in the upper CMOS bank, 0x80..0xFF, ended by a 0 byte (see ReadScenario).
 //
 //   level=N              CMOS 0x7A..0x7D, the module's message level mask
 //   baud=N               CMOS 0x6F, the baud selection (a byte)
