@@ -2,7 +2,7 @@
 # Installs the Debian packages the builds and tests need, when any is missing.
 set -euo pipefail
 packages=(cmake make clang lld llvm libclang-rt-14-dev gcc g++ gcc-multilib g++-multilib googletest qemu-user qemu-system-x86
-          libunicorn-dev:i386 uefitool-cli gdb python3 sigrok-cli)
+          libunicorn-dev:i386 uefitool-cli gdb python3 sigrok-cli bochs bochs-term)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
