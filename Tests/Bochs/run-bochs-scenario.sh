@@ -40,6 +40,7 @@ Timeout=60
 # shellcheck source=/dev/null
 source "$scenario_file"
 source "$here/../../Harness/Qemu/flash-machines.sh"
+source "$here/bochs-machine.sh"
 Given=$PciSerial
 qel_flash_machine "$Flash"
 [[ -n $Given ]] && PciSerial=$Given
@@ -83,55 +84,16 @@ for setting in $Settings; do
 done
 ((${#line} <= 127)) || fail "the settings take ${#line} characters; the upper CMOS bank holds 127"
 
-# CMOS: conventional, extended (KiB above 1 MiB, at most 63 MiB) and above
-# 16 MiB (64 KiB units) memory, as a BIOS would find them; RTC status A/B/D
-# as after power-on; the settings line from 0x80, ended by a 0 byte.
-python3 - "$work/cmos.img" "$megs" "$line" <<'EOF' || fail "cannot write the CMOS image"
-import sys
-path, megs, line = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
-cmos = bytearray(256)
-extended = min(max(megs - 1, 0) * 1024, 0xFFFF)
-above16 = max(megs - 16, 0) * 16
-cmos[0x0A], cmos[0x0B], cmos[0x0D] = 0x26, 0x02, 0x80
-cmos[0x15], cmos[0x16] = 0x80, 0x02
-cmos[0x17] = cmos[0x30] = extended & 0xFF
-cmos[0x18] = cmos[0x31] = extended >> 8
-cmos[0x34], cmos[0x35] = above16 & 0xFF, above16 >> 8
-cmos[0x80:0x80 + len(line)] = line
-open(path, "wb").write(cmos)
-EOF
-# Bochs will not start without a VGA ROM: ours is an empty option ROM (32 KiB,
-# a far return at its entry, bytes summing to 0).
-python3 - "$work/vga.rom" <<'EOF' || fail "cannot write the VGA ROM"
-import sys
-rom = bytearray(32768)
-rom[0:4] = b"\x55\xAA\x40\xCB"
-rom[-1] = -sum(rom) & 0xFF
-open(sys.argv[1], "wb").write(rom)
-EOF
-
-serials=()
+serials=yes
 case $Uarts in
-  both) serials=("com1: enabled=1, mode=file, dev=$work/com1" "com2: enabled=1, mode=file, dev=$work/com2") ;;
-  none) serials=("com1: enabled=0" "com2: enabled=0") ;;
+  both) ;;
+  none) serials=no ;;
   *) fail "unknown Uarts=$Uarts" ;;
 esac
 # Only the halting build needs Bochs's record of unmapped port writes.
-logging="debug: action=ignore"
-[[ $Outcome == halt ]] && logging="debug: action=ignore, unmapped=report"
-{
-  echo "megs: $megs"
-  echo "romimage: file=\"$flash\", address=0xfffc0000"
-  echo "vgaromimage: file=\"$work/vga.rom\""
-  echo "vga: extension=none"
-  echo "display_library: term"
-  echo "port_e9_hack: enabled=1"
-  echo "cmosimage: file=\"$work/cmos.img\", rtc_init=time0"
-  printf '%s\n' "${serials[@]}"
-  echo "log: $work/bochs.log"
-  echo "$logging"
-  echo "boot: floppy"
-} >"$work/bochsrc"
+portlog=no
+[[ $Outcome == halt ]] && portlog=yes
+qel_bochs_machine "$work" "$flash" "$megs" "$line" "$serials" "$portlog" || fail "cannot write the Bochs machine's files"
 # Past the built-in debugger's first prompt; a second prompt (a panic) quits.
 printf 'continue\nquit\n' >"$work/commands"
 
