@@ -55,7 +55,7 @@ fail() {
 
 bochs=${BOCHS:-bochs}  # another name only to check the message when it is missing
 command -v "$bochs" >/dev/null || skip "Bochs is not installed: run bash Tools/setup.sh"
-command -v script >/dev/null || skip "script (util-linux) is not installed: run bash Tools/setup.sh"
+command -v script >/dev/null || skip "script (bsdutils) is not installed: run bash Tools/setup.sh"
 flash="$flash_dir/$Flash.fd"
 [[ -f $flash ]] || skip "no $flash: build the firmware preset first"
 # Devices Bochs does not model as QEMU's scenarios need them.
