@@ -1,5 +1,5 @@
 // The format engine in four stages that hand plain data on: the parser reads
-// a "%" element into a Spec, its conversion describes the text in a Piece,
+// a "%" element into a Directive, its conversion describes the text in a Piece,
 // PadsFor works out the padding, and the bounded writer stores it; plus the
 // front ends.
 #include "PrintLibInternal.h"
@@ -254,7 +254,7 @@ constexpr FlagTable MakeFlagTable() {
 constexpr FlagTable ElementFlags = MakeFlagTable();
 
 // Stage 1, the parser's result: what a "%" element asks for.
-struct Spec {
+struct Directive {
   UINT32 Options;    // the caller's bits and the flags given
   UINT32 Width;      // 0 when none is given
   UINT32 Precision;  // 1 when none is given (0 when the format ends inside the element)
@@ -281,7 +281,7 @@ struct Pads {
   UINT32 After;   // blanks after the text, when aligned left
 };
 
-constexpr Pads PadsFor(const Spec& Element, const Piece& Text) {
+constexpr Pads PadsFor(const Directive& Element, const Piece& Text) {
   const UINT32 SignLength = Text.Sign != 0 ? 1 : 0;
   // The sign, the fill and the text; never shorter than sign and text.
   UINT32 Body = Text.ZerosToWidth ? Element.Width : Text.Least + SignLength;
@@ -326,9 +326,9 @@ public:
   UINT32 Counted() const { return Out.Counted; }
 
 private:
-  Spec Parse(UINT32 CallerOptions);
-  Piece Convert(const Spec& Element);
-  Piece NumberPiece(const Spec& Element);
+  Directive Parse(UINT32 CallerOptions);
+  Piece Convert(const Directive& Element);
+  Piece NumberPiece(const Directive& Element);
   void Write(const Pads& Padding, const Piece& Text);
 
   const UINT8* At;
@@ -341,8 +341,8 @@ private:
 // Reads flags, width and precision after "%" and the conversion character;
 // the cursor is left on it (on the character before the end when the format
 // ends inside the element, so that the main loop stops after it).
-Spec Engine::Parse(UINT32 CallerOptions) {
-  Spec Element = {CallerOptions, 0, 1, 0, Conversion::Literal};
+Directive Engine::Parse(UINT32 CallerOptions) {
+  Directive Element = {CallerOptions, 0, 1, 0, Conversion::Literal};
   const UINT8* Cursor = At;
   // A width or precision reads as a signed 32-bit value, from digits or from
   // "*": a negative one is not given (a field wider than the address space is
@@ -406,7 +406,7 @@ Spec Engine::Parse(UINT32 CallerOptions) {
 
 // Numbers: the digits are written backwards from the end of the scratch
 // text, so that they read forwards.
-Piece Engine::NumberPiece(const Spec& Element) {
+Piece Engine::NumberPiece(const Directive& Element) {
   const OptionChange Change = NumberOptions[static_cast<UINTN>(Element.Kind)];
   UINT32 Options = (Element.Options & ~static_cast<UINT32>(Change.Clear)) | Change.Set;
   UINT32 Least = Element.Precision;
@@ -445,7 +445,7 @@ Piece Engine::NumberPiece(const Spec& Element) {
 }
 
 // Chooses the text for a conversion and measures it as far as padding needs.
-Piece Engine::Convert(const Spec& Element) {
+Piece Engine::Convert(const Directive& Element) {
   if (static_cast<UINTN>(Element.Kind) < NumberKinds) {
     return NumberPiece(Element);
   }
@@ -520,7 +520,7 @@ UINT8* Engine::Run(UINT32 CallerOptions) {
       At = Out.CopyFormat(At, Step);
       continue;
     }
-    const Spec Element = Parse(CallerOptions);
+    const Directive Element = Parse(CallerOptions);
     const Piece Text = Convert(Element);
     At += Step;
     Write(PadsFor(Element, Text), Text);
