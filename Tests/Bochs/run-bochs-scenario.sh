@@ -140,25 +140,8 @@ fi
 expected() {
   if [[ -f $bochs_expected/$1 ]]; then echo "$bochs_expected/$1"; else echo "$qemu_expected/$1"; fi
 }
-differs=0
-compare() {
-  local what=$1 actual=$2 expected=$3
-  [[ -f $actual ]] || : >"$actual"
-  if ! cmp -s "$actual" "$expected"; then
-    echo "-- $what differs from $expected; expected, then actual:"
-    od -An -c "$expected" | sed 's/^/   /'
-    echo "   --"
-    od -An -c "$actual" | sed 's/^/   /'
-    differs=1
-  fi
-}
-grep -v -e '^info:' -e '^figure ' "$work/report" >"$work/report.checked"
-report_expected=$(expected report)
-if ! cmp -s "$work/report.checked" "$report_expected"; then
-  echo "-- report differs from $report_expected (- expected, + actual):"
-  diff -u "$report_expected" "$work/report.checked" | tail -n +3
-  differs=1
-fi
+source "$(dirname "$0")/../Qemu/compare-run.sh"
+compare_report "$work/report" "$(expected report)"
 compare "COM1 transcript" "$work/com1" "$(expected com1)"
 compare "COM2 transcript" "$work/com2" "$(expected com2)"
 

@@ -112,27 +112,8 @@ case $status in
 esac
 [[ $outcome == "$Outcome" ]] || fail "the core reported $outcome, the scenario expects $Outcome"
 
-# Compares an actual file with its expectation; transcripts are shown with
-# their control characters visible.
-differs=0
-compare() {
-  local what=$1 actual=$2 expected=$3
-  [[ -f $actual ]] || : >"$actual"
-  if ! cmp -s "$actual" "$expected"; then
-    echo "-- $what differs; expected, then actual:"
-    od -An -c "$expected" | sed 's/^/   /'
-    echo "   --"
-    od -An -c "$actual" | sed 's/^/   /'
-    differs=1
-  fi
-}
-
-grep -v -e '^info:' -e '^figure ' "$work/report" >"$work/report.checked"
-if ! cmp -s "$work/report.checked" "$expected_dir/report"; then
-  echo "-- report differs (- expected, + actual):"
-  diff -u "$expected_dir/report" "$work/report.checked" | tail -n +3
-  differs=1
-fi
+source "$(dirname "$0")/compare-run.sh"
+compare_report "$work/report" "$expected_dir/report"
 compare "COM1 transcript" "$work/com1" "$expected_dir/com1"
 compare "COM2 transcript" "$work/com2" "$expected_dir/com2"
 if [[ $SuperIo != absent ]]; then
