@@ -100,19 +100,37 @@ include(cmake/FlashLayout.cmake)
 get_property(QEL_MODULE_FILE_GUID GLOBAL PROPERTY QEL_MODULE_QelVersionPei_FILE_GUID)
 get_property(QEL_MODULE_VERSION GLOBAL PROPERTY QEL_MODULE_QelVersionPei_VERSION)
 
-# qel_package(Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget):
-# Prefix.ffs, Prefix.fv, Prefix.rebased.efi and Prefix.rebase (the address).
+# qel_package(Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget [Depex]):
+# Prefix.ffs, Prefix.fv, Prefix.rebased.efi and Prefix.rebase (the address);
+# and the same image in TE form, flash being scarce where it executes in
+# place: Prefix.te, Prefix-TE.ffs, Prefix-TE.fv, Prefix-TE.rebased.te and
+# Prefix-TE.rebase (the TE's image base, where a debugger puts its symbols).
 function(qel_package Target Image ImageTarget Guid UiName Version Prefix OutVolume OutTarget)
+  set(Depex "TRUE END")
+  if(ARGC GREATER 9)
+    set(Depex "${ARGV9}")
+  endif()
+  set(Volume --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE})
   add_custom_command(
     OUTPUT "${Prefix}.ffs" "${Prefix}.fv" "${Prefix}.rebased.efi" "${Prefix}.rebase"
     COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --pe32 "${Image}" --ui ${UiName}
-            --version ${Version} -o "${Prefix}.ffs"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE}
+            --version ${Version} --depex "${Depex}" -o "${Prefix}.ffs"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv ${Volume}
             --ffs "${Prefix}.ffs" --rebased-pe32 "${Prefix}.rebased.efi" --rebase-address "${Prefix}.rebase"
             -o "${Prefix}.fv"
     DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
-    COMMENT "Packing ${Prefix}.ffs and .fv")
-  add_custom_target(${Target} ALL DEPENDS "${Prefix}.fv")
+    COMMENT "Packing ${Prefix}.ffs and .fv" VERBATIM)
+  add_custom_command(
+    OUTPUT "${Prefix}.te" "${Prefix}-TE.ffs" "${Prefix}-TE.fv" "${Prefix}-TE.rebased.te" "${Prefix}-TE.rebase"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" te "${Image}" -o "${Prefix}.te"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --te "${Prefix}.te" --ui ${UiName}
+            --version ${Version} --depex "${Depex}" -o "${Prefix}-TE.ffs"
+    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv ${Volume}
+            --ffs "${Prefix}-TE.ffs" --rebased-pe32 "${Prefix}-TE.rebased.te" --rebase-address "${Prefix}-TE.rebase"
+            -o "${Prefix}-TE.fv"
+    DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
+    COMMENT "Packing ${Prefix}.te, -TE.ffs and -TE.fv" VERBATIM)
+  add_custom_target(${Target} ALL DEPENDS "${Prefix}.fv" "${Prefix}-TE.fv")
   set(${OutVolume} "${Prefix}.fv" PARENT_SCOPE)
   set(${OutTarget} ${Target} PARENT_SCOPE)
 endfunction()

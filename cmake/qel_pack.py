@@ -1,22 +1,24 @@
 #!/usr/bin/env python3
-"""Packs PE32 images the way a PEI Foundation finds them in flash.
+"""Packs PE32 and TE images the way a PEI Foundation finds them in flash.
 
-  qel_pack.py ffs  --name GUID --pe32 IMAGE --ui TEXT --version TEXT [--depex EXPR] -o FILE.ffs
+  qel_pack.py te   PE32 -o IMAGE.te      the PE32 with its headers stripped to a TE header
+  qel_pack.py ffs  --name GUID (--pe32 IMAGE | --te IMAGE) --ui TEXT --version TEXT [--depex EXPR] -o FILE.ffs
   qel_pack.py fv   --base ADDRESS --size BYTES [--ffs FILE.ffs]... [--vtf CORE.bin --vtf-address ADDRESS]
-                   [--rebased-pe32 OUT.efi] -o VOLUME.fv
+                   [--as-linked] [--rebased-pe32 OUT] [--rebase-address OUT] -o VOLUME.fv
   qel_pack.py fd   --base ADDRESS --size BYTES --fv ADDRESS=VOLUME.fv... -o FLASH.fd
   qel_pack.py show IMAGE [--base ADDRESS] lists the volumes, files and sections of a flash image,
-                                         volume or firmware file, or a PE32's sections
+                                         volume or firmware file, or a PE32's or TE's sections
   qel_pack.py debug-offset --base ADDRESS IMAGE DEBUG_IMAGE
                                          checks that DEBUG_IMAGE (the same objects linked with
                                          DWARF) holds IMAGE's code, and prints where a debugger
                                          loads it when IMAGE runs at ADDRESS
 
-A firmware file (.ffs) carries its PE32 as linked (base 0) and its state bits
-as set bits; a volume (.fv) rebases every PE32 to the flash address of its
-section body, so the module runs where it lies, and writes the state bits with
-the volume's erase polarity. Standard library only: the build runs it with
-the system's python3.
+A firmware file (.ffs) carries its image as linked (base 0) and its state bits
+as set bits; a volume (.fv) rebases every image to the flash address where it
+lies (a PE32's section body; for a TE, its header less the stripped bytes),
+so the module runs in place, and writes the state bits with the volume's
+erase polarity. Standard library only: the build runs it with the system's
+python3.
 """
 
 import argparse
@@ -77,6 +79,7 @@ FILE_STATE_VALID = FILE_HEADER_CONSTRUCTION | FILE_HEADER_VALID | FILE_DATA_VALI
 DATA_ALIGNMENTS = [1, 16, 128, 512, 1024, 4096, 32768, 65536]
 
 SECTION_PE32 = 0x10
+SECTION_TE = 0x12
 SECTION_VERSION = 0x14
 SECTION_USER_INTERFACE = 0x15
 SECTION_RAW = 0x19
@@ -105,6 +108,20 @@ PE_DIRECTORIES = 96
 PE_RELOCATION_DIRECTORY = 5
 PE_SECTION_HEADER_SIZE = 40
 PE_SECTION_VIRTUAL_SIZE = 8
+PE_SECTION_RVA = 12
+PE_SECTION_RAW_OFFSET = 20
+PE_BASE_OF_CODE = 20
+PE_SUBSYSTEM = 68
+PE_DEBUG_DIRECTORY = 6
+
+# The TE header (EFI_TE_IMAGE_HEADER): "VZ", machine, section count,
+# subsystem, StrippedSize, entry point, BaseOfCode, a 64-bit ImageBase and the
+# relocation and debug directories; the section table follows it.
+TE_SIGNATURE = b"VZ"
+TE_HEADER_SIZE = 40
+TE_STRIPPED_SIZE = 6
+TE_IMAGE_BASE = 16
+TE_DIRECTORIES = 24
 REL_ABSOLUTE = 0
 REL_HIGHLOW = 3
 
@@ -184,17 +201,18 @@ def ucs2(text):
 
 
 def sections_with_alignment(parts):
-    """Lays out (kind, body, body_alignment) parts at 4-byte steps. A body that
-    must be aligned gets a raw padding section before it, so that its offset in
-    the file data is a multiple of its alignment. Returns the bytes and the
-    largest alignment asked for."""
+    """Lays out (kind, body, body_alignment[, skew]) parts at 4-byte steps. A
+    body that must be aligned gets a raw padding section before it, so that its
+    offset in the file data is a multiple of its alignment (plus skew, for a TE
+    header that must lie that far past an aligned address). Returns the bytes
+    and the largest alignment asked for."""
     data = bytearray()
     largest = 1
-    for kind, body, alignment in parts:
+    for kind, body, alignment, *skew in parts:
         data += b"\0" * (align(len(data), SECTION_ALIGNMENT) - len(data))
         if alignment > 1:
             largest = max(largest, alignment)
-            gap = (-(len(data) + SECTION_HEADER_SIZE)) % alignment
+            gap = (sum(skew) - (len(data) + SECTION_HEADER_SIZE)) % alignment
             if gap:
                 if gap < SECTION_HEADER_SIZE:
                     gap += alignment
@@ -259,12 +277,16 @@ def iterate_sections(data, start=0):
 
 
 def peim_file(name, image, ui, version, build_number=0, expression="TRUE END"):
-    """A PEIM: dependency section, PE32 (its body aligned as the image's
-    sections are), user-interface and version sections."""
-    alignment = pe_section_alignment(image)
+    """A PEIM: dependency section, PE32 or TE (its body placed so that the
+    image's sections are aligned as they were linked), user-interface and
+    version sections."""
+    if image[:2] == TE_SIGNATURE:
+        image_section = (SECTION_TE, image, te_alignment(image), te_skew(image))
+    else:
+        image_section = (SECTION_PE32, image, pe_section_alignment(image))
     data, largest = sections_with_alignment([
         (SECTION_PEI_DEPEX, depex(expression), 1),
-        (SECTION_PE32, image, alignment),
+        image_section,
         (SECTION_USER_INTERFACE, ucs2(ui), 1),
         (SECTION_VERSION, struct.pack("<H", build_number) + ucs2(version), 1),
     ])
@@ -294,6 +316,29 @@ def pe_section_alignment(image):
     return section_alignment
 
 
+def relocate(image, directory, size, position, delta):
+    """Adds delta to every HIGHLOW target of the relocation directory at
+    offset directory (size bytes) of image; position maps an RVA to its
+    offset in image's bytes."""
+    offset = directory
+    while offset + 8 <= directory + size:
+        page, block = struct.unpack_from("<II", image, offset)
+        if block < 8 or offset + block > directory + size:
+            raise PackError("a base relocation block overruns its directory")
+        for entry in range(offset + 8, offset + block - 1, 2):
+            fixup = struct.unpack_from("<H", image, entry)[0]
+            kind, target = fixup >> 12, position(page + (fixup & 0xFFF))
+            if kind == REL_ABSOLUTE:
+                continue
+            if kind != REL_HIGHLOW:
+                raise PackError("base relocation type %d is not HIGHLOW" % kind)
+            if not 0 <= target <= len(image) - 4:
+                raise PackError("a base relocation points outside the image")
+            value = struct.unpack_from("<I", image, target)[0]
+            struct.pack_into("<I", image, target, (value + delta) % FOUR_GIB)
+        offset += block
+
+
 def rebase(image, new_base):
     """Applies the base relocations for new_base and records it as ImageBase."""
     image = bytearray(image)
@@ -305,26 +350,87 @@ def rebase(image, new_base):
     rva, size = struct.unpack_from("<II", image, optional + PE_DIRECTORIES + 8 * PE_RELOCATION_DIRECTORY)
     if size == 0 or rva + size > len(image):
         raise PackError("the image has no base relocations inside it, so it cannot be rebased")
-    delta = (new_base - old_base) % FOUR_GIB
-    offset = rva
-    while offset + 8 <= rva + size:
-        page, block = struct.unpack_from("<II", image, offset)
-        if block < 8 or offset + block > rva + size:
-            raise PackError("a base relocation block overruns its directory")
-        for entry in range(offset + 8, offset + block - 1, 2):
-            fixup = struct.unpack_from("<H", image, entry)[0]
-            kind, target = fixup >> 12, page + (fixup & 0xFFF)
-            if kind == REL_ABSOLUTE:
-                continue
-            if kind != REL_HIGHLOW:
-                raise PackError("base relocation type %d is not HIGHLOW" % kind)
-            if target + 4 > len(image):
-                raise PackError("a base relocation points outside the image")
-            value = struct.unpack_from("<I", image, target)[0]
-            struct.pack_into("<I", image, target, (value + delta) % FOUR_GIB)
-        offset += block
+    relocate(image, rva, size, lambda at: at, (new_base - old_base) % FOUR_GIB)
     struct.pack_into("<I", image, optional + PE_IMAGE_BASE, new_base)
     return bytes(image)
+
+
+# ---------------------------------------------------------------- TE
+
+def te_image(image):
+    """The PE32 as a TE image: everything before the section table (MZ
+    header, stub, PE signature, COFF and optional headers) gives way to the
+    40-byte TE header, which keeps what a PEI loader needs. Section headers
+    and data stay as they were, so every RVA lies StrippedSize - 40 bytes
+    before where the PE32 had it."""
+    pe, optional = pe_offsets(image)
+    machine, count = struct.unpack_from("<HH", image, pe + 4)
+    optional_size = struct.unpack_from("<H", image, pe + PE_OPTIONAL_HEADER_SIZE)[0]
+    stripped = optional + optional_size
+    entry, = struct.unpack_from("<I", image, optional + PE_ENTRY_POINT)
+    base_of_code, = struct.unpack_from("<I", image, optional + PE_BASE_OF_CODE)
+    image_base, = struct.unpack_from("<I", image, optional + PE_IMAGE_BASE)
+    subsystem, = struct.unpack_from("<H", image, optional + PE_SUBSYSTEM)
+    directory_count, = struct.unpack_from("<I", image, optional + PE_DIRECTORY_COUNT)
+    directories = []
+    for index in (PE_RELOCATION_DIRECTORY, PE_DEBUG_DIRECTORY):
+        directories += (struct.unpack_from("<II", image, optional + PE_DIRECTORIES + 8 * index)
+                        if index < directory_count else (0, 0))
+    if count > 0xFF or stripped > 0xFFFF:
+        raise PackError("%d sections or %d bytes of headers do not fit a TE header" % (count, stripped))
+    for index in range(count):
+        raw, = struct.unpack_from("<I", image, stripped + PE_SECTION_HEADER_SIZE * index + PE_SECTION_RAW_OFFSET)
+        if raw and raw < stripped + PE_SECTION_HEADER_SIZE * count:
+            raise PackError("a section's data lies among the headers that TE strips")
+    header = struct.pack("<2sHBBHIIQ4I", TE_SIGNATURE, machine, count, subsystem, stripped, entry, base_of_code,
+                         image_base, *directories)
+    return header + bytes(image[stripped:])
+
+
+def te_fields(te):
+    """(stripped size, image base, section count, relocation directory) of a TE image."""
+    if len(te) < TE_HEADER_SIZE or te[:2] != TE_SIGNATURE:
+        raise PackError("not a TE image (no VZ signature)")
+    count, stripped = te[4], struct.unpack_from("<H", te, TE_STRIPPED_SIZE)[0]
+    image_base, = struct.unpack_from("<Q", te, TE_IMAGE_BASE)
+    relocations = struct.unpack_from("<II", te, TE_DIRECTORIES)
+    if stripped < TE_HEADER_SIZE:
+        raise PackError("the TE header says it stripped fewer bytes than itself")
+    return stripped, image_base, count, relocations
+
+
+def te_alignment(te):
+    """The alignment the TE image's sections keep in memory: the largest power
+    of two, up to a page, that divides every section's RVA."""
+    _, _, count, _ = te_fields(te)
+    alignment = 4096
+    for index in range(count):
+        rva, = struct.unpack_from("<I", te, TE_HEADER_SIZE + PE_SECTION_HEADER_SIZE * index + PE_SECTION_RVA)
+        while rva % alignment:
+            alignment //= 2
+    return alignment
+
+
+def te_skew(te):
+    """How far past an aligned address the TE header must lie, so that its
+    image base (the header's address less the bytes stripped beyond it) and
+    with it every section is aligned."""
+    stripped = te_fields(te)[0]
+    return (stripped - TE_HEADER_SIZE) % te_alignment(te)
+
+
+def te_rebase(te, header_address):
+    """The TE image as it runs with its header at header_address: relocated,
+    and its image base adjusted for the stripped headers."""
+    stripped, old_base, _, (rva, size) = te_fields(te)
+    new_base = (header_address + TE_HEADER_SIZE - stripped) % FOUR_GIB
+    te = bytearray(te)
+    position = lambda at: at - stripped + TE_HEADER_SIZE  # noqa: E731
+    if size == 0 or position(rva) < TE_HEADER_SIZE or position(rva) + size > len(te):
+        raise PackError("the TE image has no base relocations inside it, so it cannot be rebased")
+    relocate(te, position(rva), size, position, (new_base - old_base) % FOUR_GIB)
+    struct.pack_into("<Q", te, TE_IMAGE_BASE, new_base)
+    return bytes(te)
 
 
 def text_section(image):
@@ -394,17 +500,25 @@ def with_state(file_bytes, erase_polarity):
 
 def rebased_file(file_bytes, address):
     """The file as it will lie at address: each PE32 rebased to its body's
-    address, the data checksum made again. Returns it and the rebased images."""
+    address and each TE to its header's, the data checksum made again.
+    Returns it and [(image base, rebased image)]."""
     data = bytearray(file_bytes[FILE_HEADER_SIZE:])
     images = []
     for _, kind, body, length in iterate_sections(bytes(data)):
+        where = address + FILE_HEADER_SIZE + body
         if kind == SECTION_PE32:
-            where = address + FILE_HEADER_SIZE + body
             if where % pe_section_alignment(bytes(data[body:body + length])):
                 raise PackError("the PE32 at %#x breaks the image's section alignment" % where)
             image = rebase(bytes(data[body:body + length]), where)
             data[body:body + length] = image
             images.append((where, image))
+        elif kind == SECTION_TE:
+            image = te_rebase(bytes(data[body:body + length]), where)
+            image_base = te_fields(image)[1]
+            if image_base % te_alignment(image):
+                raise PackError("the TE image at %#x breaks its sections' alignment" % where)
+            data[body:body + length] = image
+            images.append((image_base, image))
     header = bytearray(file_bytes[:FILE_HEADER_SIZE])
     if header[FILE_ATTRIBUTES] & FFS_ATTRIB_CHECKSUM:
         header[FILE_DATA_CHECKSUM] = checksum8(data)
@@ -426,8 +540,9 @@ def place(volume, offset, alignment, size, erase, limit):
     return start
 
 
-def firmware_volume(base, size, files=(), vtf=None, block_size=0x1000, erase_polarity=1):
-    """A volume at base holding files (bytes of .ffs files, rebased here), and
+def firmware_volume(base, size, files=(), vtf=None, block_size=0x1000, erase_polarity=1, as_linked=False):
+    """A volume at base holding files (bytes of .ffs files, rebased here unless
+    as_linked, which leaves the loading core to relocate them), and
     optionally a volume top file: (core bytes, address of the core), a raw
     section whose body must end at the end of the volume.
     Returns the volume and [(address, rebased PE32)]."""
@@ -445,7 +560,7 @@ def firmware_volume(base, size, files=(), vtf=None, block_size=0x1000, erase_pol
             raise PackError("a file asks for %d-byte alignment, the volume only guarantees %d"
                             % (alignment, 1 << alignment_log2))
         offset = place(volume, offset, alignment, len(each), erase, size)
-        placed, rebased = rebased_file(each, base + offset)
+        placed, rebased = (each, []) if as_linked else rebased_file(each, base + offset)
         volume += with_state(placed, erase_polarity)
         images += rebased
     if vtf is not None:
@@ -532,6 +647,9 @@ def section_detail(kind, body):
     if kind == SECTION_PE32 and body[:2] == b"MZ":
         _, optional = pe_offsets(body)
         return ", image base %08X" % struct.unpack_from("<I", body, optional + PE_IMAGE_BASE)[0]
+    if kind == SECTION_TE and body[:2] == TE_SIGNATURE:
+        stripped, image_base, _, _ = te_fields(body)
+        return ", image base %08X, %d header bytes stripped" % (image_base, stripped)
     return ""
 
 
@@ -602,9 +720,14 @@ def placed_base(image, offsets):
                 continue
             data = image[at + FILE_HEADER_SIZE:at + file_size(header)]
             for _, kind, body, _ in iterate_sections(data):
+                image_base = None
                 if kind == SECTION_PE32 and data[body:body + 2] == b"MZ":
                     _, optional = pe_offsets(data[body:])
                     image_base = struct.unpack_from("<I", data, body + optional + PE_IMAGE_BASE)[0]
+                elif kind == SECTION_TE and data[body:body + 2] == TE_SIGNATURE:
+                    stripped, image_base, _, _ = te_fields(data[body:])
+                    image_base += stripped - TE_HEADER_SIZE  # where its header lies
+                if image_base is not None:
                     placed = image_base - (at + FILE_HEADER_SIZE + body)
                     if image_base and placed % 0x1000 == 0 and 0 <= placed <= FOUR_GIB - len(image):
                         return placed
@@ -638,6 +761,19 @@ def describe_pe32(image):
     return lines
 
 
+def describe_te(te):
+    stripped, image_base, count, _ = te_fields(te)
+    entry, = struct.unpack_from("<I", te, 8)
+    lines = ["TE image: %d bytes, %d header bytes stripped, image base %08X, entry point %08X"
+             % (len(te), stripped, image_base, (image_base + entry) % FOUR_GIB)]
+    for index in range(count):
+        header = TE_HEADER_SIZE + index * PE_SECTION_HEADER_SIZE
+        name = te[header:header + 8].rstrip(b"\0").decode("ascii", errors="replace")
+        size, address = struct.unpack_from("<II", te, header + PE_SECTION_VIRTUAL_SIZE)
+        lines.append("  section %-8s at %08X, %d bytes" % (name, (image_base + address) % FOUR_GIB, size))
+    return lines
+
+
 def describe(image, base=None):
     """Lines naming what image holds: the volumes of a flash image or of a
     volume, with their files and sections; a firmware file; or a PE32. A flash
@@ -645,6 +781,8 @@ def describe(image, base=None):
     base says otherwise."""
     if image[:2] == b"MZ":
         return describe_pe32(image)
+    if image[:2] == TE_SIGNATURE:
+        return describe_te(image)
     offsets = list(volume_offsets(image))
     if not offsets:
         if is_firmware_file(image):
@@ -681,7 +819,9 @@ def main(arguments):
     commands = parser.add_subparsers(dest="command", required=True)
     ffs = commands.add_parser("ffs", help="a PEIM firmware file")
     ffs.add_argument("--name", required=True, help="the file's GUID")
-    ffs.add_argument("--pe32", required=True)
+    kind = ffs.add_mutually_exclusive_group(required=True)
+    kind.add_argument("--pe32", help="the PE32 image (a PE32 section)")
+    kind.add_argument("--te", help="the TE image (a TE section)")
     ffs.add_argument("--ui", required=True)
     ffs.add_argument("--version", required=True)
     ffs.add_argument("--build-number", type=parse_number, default=0)
@@ -693,14 +833,19 @@ def main(arguments):
     fv.add_argument("--ffs", action="append", default=[])
     fv.add_argument("--vtf", help="the flat binary that ends at the volume's end (reset vector, SEC and PEI core)")
     fv.add_argument("--vtf-address", type=parse_number)
-    fv.add_argument("--rebased-pe32", help="where to write the first file's PE32 as rebased")
-    fv.add_argument("--rebase-address", help="where to write that PE32's address, as 0x-hexadecimal")
+    fv.add_argument("--as-linked", action="store_true",
+                    help="leave the images as linked, for a core that relocates them")
+    fv.add_argument("--rebased-pe32", help="where to write the first file's PE32 or TE image as rebased")
+    fv.add_argument("--rebase-address", help="where to write that image's base address, as 0x-hexadecimal")
     fv.add_argument("-o", "--output", required=True)
     fd = commands.add_parser("fd", help="a flash image")
     fd.add_argument("--base", type=parse_number, required=True)
     fd.add_argument("--size", type=parse_number, required=True)
     fd.add_argument("--fv", action="append", default=[], help="ADDRESS=VOLUME")
     fd.add_argument("-o", "--output", required=True)
+    te = commands.add_parser("te", help="the PE32 as a TE image")
+    te.add_argument("pe32")
+    te.add_argument("-o", "--output", required=True)
     show = commands.add_parser("show", help="list what an image holds")
     show.add_argument("image")
     show.add_argument("--base", type=parse_number, default=None,
@@ -714,19 +859,25 @@ def main(arguments):
 
     try:
         if options.command == "ffs":
-            write(options.output, peim_file(options.name, read(options.pe32), options.ui, options.version,
+            image = read(options.pe32 or options.te)
+            if options.te and image[:2] != TE_SIGNATURE:
+                raise PackError("%s is not a TE image" % options.te)
+            write(options.output, peim_file(options.name, image, options.ui, options.version,
                                             options.build_number, options.depex))
+        elif options.command == "te":
+            write(options.output, te_image(read(options.pe32)))
         elif options.command == "fv":
             vtf = None
             if options.vtf:
                 if options.vtf_address is None:
                     raise PackError("--vtf needs --vtf-address")
                 vtf = (read(options.vtf), options.vtf_address)
-            volume, images = firmware_volume(options.base, options.size, [read(path) for path in options.ffs], vtf)
+            volume, images = firmware_volume(options.base, options.size, [read(path) for path in options.ffs], vtf,
+                                             as_linked=options.as_linked)
             write(options.output, volume)
             if options.rebased_pe32 or options.rebase_address:
                 if not images:
-                    raise PackError("the volume holds no PE32")
+                    raise PackError("the volume holds no rebased PE32 or TE image")
                 if options.rebased_pe32:
                     write(options.rebased_pe32, images[0][1])
                 if options.rebase_address:

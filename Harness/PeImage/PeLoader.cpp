@@ -3,7 +3,6 @@
 
 #include "PeHeaders.h"
 
-namespace {
 using namespace PeFormat;
 
 const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT8* Base, LoadedImage& Image) {
@@ -39,8 +38,6 @@ const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT
   }
   return nullptr;
 }
-}  // namespace
-
 const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, UINT8* Destination,
                         UINT32 DestinationSize, LoadedImage& Image) {
   Image = {};
@@ -142,7 +139,7 @@ const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, L
 }
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size) {
-  return Address >= Image.Address && Within(Address - Image.Address, Size, Image.Size);
+  return Address >= Image.Address + Image.Unbacked && Within(Address - Image.Address, Size, Image.Size);
 }
 
 void NoteSection(LoadedImage& Image, const UINT8* Header) {

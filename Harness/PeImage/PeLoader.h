@@ -17,6 +17,7 @@ struct LoadedImage {
   UINT32 PreferredBase;  // ImageBase from the headers
   UINT32 Entry;          // absolute entry point
   UINT32 Relocations;    // HIGHLOW fix-ups applied
+  UINT32 Unbacked;       // leading bytes that RVAs count but the image lacks (a TE's stripped headers)
   UINT32 SectionCount;
   ImageSection Sections[8];
 };
@@ -31,6 +32,11 @@ const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, U
 // Places the image at LoadAddress in this address space; LoadAddress must
 // differ from the preferred base so that every fix-up is exercised.
 const CHAR8* LoadImage(const UINT8* File, UINT32 FileSize, UINT32 LoadAddress, LoadedImage& Image);
+
+// Adds Image.Address - Image.PreferredBase to every HIGHLOW target of the
+// relocation directory (DirectorySize bytes at Directory) of the image whose
+// RVA 0 is at Base and counts them in Image.Relocations.
+const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT8* Base, LoadedImage& Image);
 
 bool InImage(const LoadedImage& Image, UINT32 Address, UINT32 Size);
 // Keeps a section header's name and place in Image's table (the first eight).

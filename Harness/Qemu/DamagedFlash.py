@@ -27,9 +27,12 @@ def pe32_of(ffs):
     raise SystemExit("no PE32 in the module's file")
 
 
-def second_peim(image, expression="TRUE END", pe32=True):
+def second_peim(image, expression="TRUE END", pe32=True, te=False):
     parts = [(qel_pack.SECTION_PEI_DEPEX, qel_pack.depex(expression), 1)]
-    if pe32:
+    if te:
+        te_image = qel_pack.te_image(image)
+        parts.append((qel_pack.SECTION_TE, te_image, qel_pack.te_alignment(te_image), qel_pack.te_skew(te_image)))
+    elif pe32:
         parts.append((qel_pack.SECTION_PE32, image, qel_pack.pe_section_alignment(image)))
     parts.append((qel_pack.SECTION_USER_INTERFACE, qel_pack.ucs2("Damaged"), 1))
     data, alignment = qel_pack.sections_with_alignment(parts)
@@ -47,6 +50,21 @@ def peim_offset(volume):
 
 def fix_header_checksum(volume, offset):
     volume[offset + qel_pack.FILE_HEADER_CHECKSUM] = qel_pack.header_checksum(volume[offset:offset + HEADER])
+
+
+def fix_data_checksum(volume, offset):
+    size = qel_pack.file_size(volume[offset:offset + HEADER])
+    volume[offset + qel_pack.FILE_DATA_CHECKSUM] = qel_pack.checksum8(volume[offset + HEADER:offset + size])
+
+
+def section_body(volume, offset, kind):
+    """The offset in volume of the body of the first section of that kind in
+    the file at offset."""
+    size = qel_pack.file_size(volume[offset:offset + HEADER])
+    for _, found, body, _ in qel_pack.iterate_sections(bytes(volume[offset + HEADER:offset + size])):
+        if found == kind:
+            return offset + HEADER + body
+    raise SystemExit("no section of type %#x in the file" % kind)
 
 
 def fix_volume_checksum(volume):
@@ -100,6 +118,14 @@ def damaged_volumes(image, base):
     cases["peim-without-pe32"] = volume_with(second_peim(image, pe32=False))
     cases["depex-malformed"] = volume_with(second_peim(image, "AND END"))
     cases["depex-false"] = volume_with(second_peim(image, "PUSH %s END" % NEVER_INSTALLED))
+
+    # A TE image whose header lost its signature, the file's checksums made
+    # good again: only the core's own reading of the TE header can tell.
+    volume = volume_with(second_peim(image, te=True))
+    offset = peim_offset(volume)
+    volume[section_body(volume, offset, qel_pack.SECTION_TE) + 1] ^= 0x01  # "VZ" becomes "V["
+    fix_data_checksum(volume, offset)
+    cases["te-header-signature"] = volume
     return cases
 
 

@@ -251,6 +251,9 @@ FileSections FindSections(const File& Which) {
       case SectionPe32:
         Slot = &Result.Pe32;
         break;
+      case SectionTe:
+        Slot = &Result.Te;
+        break;
       case SectionUserInterface:
         Slot = &Result.Name;
         break;

@@ -11,6 +11,7 @@ inline constexpr UINT8 FileTypeSecurityCore = 0x03;
 inline constexpr UINT8 FileTypePeim = 0x06;
 inline constexpr UINT8 FileTypePad = 0xF0;
 inline constexpr UINT8 SectionPe32 = 0x10;
+inline constexpr UINT8 SectionTe = 0x12;
 inline constexpr UINT8 SectionUserInterface = 0x15;
 inline constexpr UINT8 SectionPeiDepex = 0x1B;
 
@@ -57,10 +58,11 @@ struct Span {
 struct FileSections {
   Span Depex;
   Span Pe32;
+  Span Te;
   Span Name;
   const CHAR8* Problem;  // a section that breaks out of the file
 };
-// The first dependency, PE32 and user-interface sections of the file.
+// The first dependency, PE32, TE and user-interface sections of the file.
 FileSections FindSections(const File& Which);
 
 enum class Verdict : UINT8 { True, False, Malformed };

@@ -14,6 +14,7 @@
 #include "Report.h"
 #include "Scenario.h"
 #include "TaskState.h"
+#include "TeImage.h"
 #include "UartCheck.h"
 
 extern "C" {
@@ -43,13 +44,23 @@ struct Peim {
 constinit Pei::NativeServices Foundation{Pei::NativeServices::NotStartedYet{}};
 Peim Peims[MaxPeims];
 UINT32 PeimCount;
-// The run's checks are about the module dispatched last (each flash image
-// carries one module that runs).
+// The run's checks are about the module dispatched first, the one under
+// test; a PEIM that depends on what it installed runs after it, with checks
+// of its own.
 LoadedImage Image;
 EFI_STATUS ModuleStatus;
+ModuleCallState ModuleReturn;
+UINT32 ModuleHighWater;
 UINT32 ImageChecksum;
 UINT32 Dispatched;
 bool Passed = true;
+
+// Where a TE image that was not rebased for its place in flash is copied and
+// relocated; mapped read-only before it runs, as flash would be.
+constexpr UINT32 RelocatedBytes = 64 * 1024;
+constexpr UINT32 MaxRelocated = 2;
+alignas(Paging::PageSize) UINT8 RelocatedImages[MaxRelocated][RelocatedBytes];
+UINT32 RelocatedCount;
 
 void Fail(const CHAR8* What) {
   Report::Text("check failed: ");
@@ -63,7 +74,7 @@ void Fail(const CHAR8* What) {
 UINT32 Checksum() {
   UINT32 Hash = 0x811C9DC5;
   const UINT8* Bytes = reinterpret_cast<const UINT8*>(Image.Address);
-  for (UINT32 Index = 0; Index < Image.Size; ++Index) {
+  for (UINT32 Index = Image.Unbacked; Index < Image.Size; ++Index) {
     Hash = (Hash ^ Bytes[Index]) * 0x01000193;
   }
   return Hash;
@@ -78,27 +89,35 @@ bool SameText(const CHAR8* Text, const CHAR8* Expected, UINT32 Size) {
   return true;
 }
 
-void CheckCallingConvention(UINT32 StackTop) {
-  const bool Preserved = ModuleCall.Ebx == EbxMarker && ModuleCall.Esi == EsiMarker && ModuleCall.Edi == EdiMarker &&
-                         ModuleCall.Ebp == EbpMarker;
-  const bool StackRestored = ModuleCall.Esp == StackTop - ArgumentBytes;
+// Fails the run for each rule of the calling convention that Call broke;
+// returns whether the callee-saved registers and the stack pointer held.
+bool CheckReturn(const ModuleCallState& Call, UINT32 StackTop, bool& StackRestored) {
+  const bool Preserved =
+      Call.Ebx == EbxMarker && Call.Esi == EsiMarker && Call.Edi == EdiMarker && Call.Ebp == EbpMarker;
+  StackRestored = Call.Esp == StackTop - ArgumentBytes;
   if (!Preserved) {
     Fail("the entry point changed EBX, ESI, EDI or EBP");
   }
   if (!StackRestored) {
     Fail("the entry point returned with another stack pointer");
   }
-  if ((ModuleCall.Eflags & EflagsDirection) != 0) {
+  if ((Call.Eflags & EflagsDirection) != 0) {
     Fail("the entry point returned with the direction flag set");
   }
-  if ((ModuleCall.Eflags & EflagsInterrupt) != 0) {
+  if ((Call.Eflags & EflagsInterrupt) != 0) {
     Fail("the entry point returned with interrupts enabled");
   }
+  return Preserved;
+}
+
+void CheckCallingConvention(UINT32 StackTop) {
+  bool StackRestored;
+  const bool Preserved = CheckReturn(ModuleReturn, StackTop, StackRestored);
   Report::Text("registers: ");
   Report::Text(Preserved ? "callee-saved preserved" : "callee-saved changed");
   Report::Text(StackRestored ? ", esp restored" : ", esp moved");
-  Report::Text((ModuleCall.Eflags & EflagsDirection) == 0 ? ", df clear" : ", df set");
-  Report::Text((ModuleCall.Eflags & EflagsInterrupt) == 0 ? ", if clear\n" : ", if set\n");
+  Report::Text((ModuleReturn.Eflags & EflagsDirection) == 0 ? ", df clear" : ", df set");
+  Report::Text((ModuleReturn.Eflags & EflagsInterrupt) == 0 ? ", if clear\n" : ", if set\n");
 }
 
 // The pointer's target when it lies in the image, its value otherwise: the
@@ -300,8 +319,35 @@ void FindVolumes() {
   }
 }
 
-bool PpiInstalled(const EFI_GUID& Guid, void*) {
-  return Foundation.LocatePpi(Guid, 0, nullptr, nullptr) == EFI_SUCCESS;
+// What a dependency expression asked for and did not find (the first such).
+struct DepexLookup {
+  bool Missed;
+  EFI_GUID Missing;
+};
+
+bool PpiInstalled(const EFI_GUID& Guid, void* Context) {
+  const bool Installed = Foundation.LocatePpi(Guid, 0, nullptr, nullptr) == EFI_SUCCESS;
+  DepexLookup* Lookup = static_cast<DepexLookup*>(Context);
+  if (!Installed && Lookup != nullptr && !Lookup->Missed) {
+    *Lookup = {true, Guid};
+  }
+  return Installed;
+}
+
+// A PEIM never dispatched: which PPI its expression waited for, if one.
+void SkipWaiting(const Ffs::File& Which) {
+  const Ffs::FileSections Sections = Ffs::FindSections(Which);
+  DepexLookup Lookup = {};
+  Ffs::EvaluateDepex(reinterpret_cast<const UINT8*>(Sections.Depex.Address), Sections.Depex.Size, &PpiInstalled,
+                     &Lookup);
+  ReportFile("skip:", Which);
+  Report::Text(": its dependency expression evaluates FALSE");
+  if (Lookup.Missed) {
+    Report::Text(": PPI ");
+    Report::Guid(Lookup.Missing);
+    Report::Text(" is not installed");
+  }
+  Report::Text("\n");
 }
 
 // The user-interface name as plain text: UCS-2 reduced to ASCII.
@@ -319,24 +365,91 @@ void ReportName(const Ffs::Span& Name) {
   Report::Quoted(Text, Count);
 }
 
-void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const LoadedImage& Loaded) {
+// The image is run where it lies (Form "PE32" or "TE"), or from the RAM it
+// was relocated into (Relocated).
+void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const LoadedImage& Loaded, const CHAR8* Form,
+         bool Relocated, const Scenario& Setup) {
   ReportFile("dispatch:", Which);
   if (Sections.Name.Address != 0) {
     Report::Text(" ");
     ReportName(Sections.Name);
   }
   Report::Text("\n");
-  Report::HexField("info: PE32 at ", Loaded.Address, 8);
-  Report::DecimalField(", ", Loaded.Size);
-  Report::HexField(" bytes, entry ", Loaded.Entry, 8);
-  Report::Text(", run in place from read-only flash\n");
-  Image = Loaded;
-  WatchImage(&Image);
+  Report::Text("info: ");
+  Report::Text(Form);
+  Report::HexField(" image at ", Loaded.Address + Loaded.Unbacked, 8);
+  Report::DecimalField(", ", Loaded.Size - Loaded.Unbacked);
+  if (Loaded.Unbacked != 0) {
+    Report::HexField(" bytes, image base ", Loaded.Address, 8);
+    Report::HexField(", entry ", Loaded.Entry, 8);
+  } else {
+    Report::HexField(" bytes, entry ", Loaded.Entry, 8);
+  }
+  if (Relocated) {
+    Report::DecimalField(", relocated into read-only RAM with ", Loaded.Relocations);
+    Report::Text(" fix-ups\n");
+  } else {
+    Report::Text(", run in place from read-only flash\n");
+  }
+  const EFI_PEI_FILE_HANDLE Handle = reinterpret_cast<EFI_PEI_FILE_HANDLE>(Which.Address);
+  if (Dispatched++ == 0) {
+    Image = Loaded;
+    WatchImage(&Image);
+    ModuleStack::Paint();
+    ImageChecksum = Checksum();
+    MarkModuleRunStart(Setup);
+    ModuleStatus = CallModuleEntry(Image.Entry, Handle, Foundation.Services(), ModuleStack::Top());
+    MarkModuleRunEnd(Setup);
+    ModuleReturn = ModuleCall;
+    ModuleHighWater = ModuleStack::HighWaterMark();
+    return;
+  }
+  // A later PEIM: its status and calling convention, then back to the module.
+  LoadedImage Later = Loaded;
+  WatchImage(&Later);
   ModuleStack::Paint();
-  ImageChecksum = Checksum();
-  ++Dispatched;
-  ModuleStatus = CallModuleEntry(Image.Entry, reinterpret_cast<EFI_PEI_FILE_HANDLE>(Which.Address),
-                                 Foundation.Services(), ModuleStack::Top());
+  const EFI_STATUS Status = CallModuleEntry(Later.Entry, Handle, Foundation.Services(), ModuleStack::Top());
+  WatchImage(&Image);
+  bool StackRestored;
+  CheckReturn(ModuleCall, ModuleStack::Top(), StackRestored);
+  Report::Text("returned: ");
+  Report::Hex(Status, 8);
+  if (Sections.Name.Address != 0) {
+    Report::Text(" from ");
+    ReportName(Sections.Name);
+  }
+  Report::Text("\n");
+}
+
+// Finds where the PEIM's image runs: a PE32 or TE rebased for its place in
+// flash runs there; a TE as linked is copied into RAM and relocated.
+const CHAR8* LoadPeim(const Ffs::FileSections& Sections, LoadedImage& Loaded, const CHAR8*& Form, bool& Relocated) {
+  Relocated = false;
+  if (Sections.Pe32.Address != 0) {
+    Form = "PE32";
+    return CheckImageInPlace(Sections.Pe32.Address, Sections.Pe32.Size, Loaded);
+  }
+  Form = "TE";
+  const UINT8* Header = reinterpret_cast<const UINT8*>(Sections.Te.Address);
+  TeImage::Layout Layout;
+  if (const CHAR8* Why = TeImage::Check(Header, Sections.Te.Size, Layout)) {
+    return Why;
+  }
+  if (Layout.ImageBase == TeImage::BaseFor(Sections.Te.Address, Layout)) {
+    TeImage::Describe(Sections.Te.Address, Sections.Te.Size, Layout, Loaded);
+    return nullptr;
+  }
+  if (RelocatedCount == MaxRelocated) {
+    return "more TE images to relocate than the core has room for";
+  }
+  UINT8* Destination = RelocatedImages[RelocatedCount];
+  if (const CHAR8* Why = TeImage::Relocate(Header, Sections.Te.Size, Layout, Destination, RelocatedBytes, Loaded)) {
+    return Why;
+  }
+  ++RelocatedCount;
+  Paging::Protect(Loaded.Address, Loaded.Size, Paging::Access::ReadOnly);
+  Relocated = true;
+  return nullptr;
 }
 
 // Decides about one waiting PEIM: true when it is done with (run or refused),
@@ -347,7 +460,7 @@ bool TryDispatch(const Ffs::File& Which, const Scenario& Setup) {
     SkipFile(Which, Sections.Problem);
     return true;
   }
-  if (Sections.Pe32.Address == 0) {
+  if (Sections.Pe32.Address == 0 && Sections.Te.Address == 0) {
     SkipFile(Which, "a PEIM without a PE32 section");
     return true;
   }
@@ -365,13 +478,13 @@ bool TryDispatch(const Ffs::File& Which, const Scenario& Setup) {
     }
   }
   LoadedImage Loaded;
-  if (const CHAR8* Why = CheckImageInPlace(Sections.Pe32.Address, Sections.Pe32.Size, Loaded)) {
-    SkipFile(Which, "its PE32 cannot run in place", Why);
+  const CHAR8* Form;
+  bool Relocated;
+  if (const CHAR8* Why = LoadPeim(Sections, Loaded, Form, Relocated)) {
+    SkipFile(Which, Sections.Pe32.Address != 0 ? "its PE32 cannot run in place" : "its TE image cannot run", Why);
     return true;
   }
-  MarkModuleRunStart(Setup);
-  Run(Which, Sections, Loaded);
-  MarkModuleRunEnd(Setup);
+  Run(Which, Sections, Loaded, Form, Relocated, Setup);
   return true;
 }
 
@@ -389,7 +502,7 @@ void DispatchPeims(const Scenario& Setup) {
   }
   for (UINT32 Index = 0; Index < PeimCount; ++Index) {
     if (!Peims[Index].Done) {
-      SkipFile(Peims[Index].File, "its dependency expression evaluates FALSE");
+      SkipWaiting(Peims[Index].File);
     }
   }
 }
@@ -452,7 +565,7 @@ extern "C" void CoreMain() {
     Fail("the image in flash changed");
   }
   Report::Text("figure stack-high-water-bytes: ");
-  Report::Decimal(ModuleStack::HighWaterMark());
+  Report::Decimal(ModuleHighWater);
   Report::Text("\n");
   Finish(Passed);
 }

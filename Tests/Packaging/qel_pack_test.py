@@ -235,5 +235,61 @@ class Show(unittest.TestCase):
             self.assertIn("holds no firmware volume, firmware file or PE32 image", errors.getvalue())
 
 
+def te_source(base=0):
+    """tiny_pe32 with one section at 0x180 (the relocation block) and a
+    pointer at 0x1F0 that the block fixes up; its headers end at 0x160."""
+    image = bytearray(tiny_pe32(relocations=((3, 0x1F0), (0, 0)), base=base))
+    struct.pack_into("<H", image, 0x46, 1)  # one section
+    struct.pack_into("<8sIIII", image, 0x138, b".text", 0x80, 0x180, 0x80, 0x180)
+    struct.pack_into("<I", image, 0x1F0, base + 0x1C0)
+    return bytes(image)
+
+
+class TerseExecutable(unittest.TestCase):
+    def test_headers_before_the_section_table_give_way_to_the_te_header(self):
+        te = qel_pack.te_image(te_source())
+        self.assertEqual(te[:2], b"VZ")
+        signature, machine, count, subsystem, stripped, entry = struct.unpack_from("<2sHBBHI", te)
+        self.assertEqual((machine, count, subsystem, stripped, entry), (0x14C, 1, 0x0B, 0x138, 0x20))
+        self.assertEqual(struct.unpack_from("<II", te, 24), (0x180, 12))  # the relocation directory
+        self.assertEqual(te[40:], te_source()[0x138:])
+        self.assertEqual(qel_pack.describe(te)[0],
+                         "TE image: 240 bytes, 312 header bytes stripped, image base 00000000, entry point 00000020")
+
+    def test_rebase_puts_the_image_base_before_the_header_by_the_bytes_stripped(self):
+        te = qel_pack.te_image(te_source())
+        header = 0xFFFC0100
+        rebased = qel_pack.te_rebase(te, header)
+        base = header + 40 - 0x138
+        self.assertEqual(struct.unpack_from("<Q", rebased, 16)[0], base)
+        self.assertEqual(struct.unpack_from("<I", rebased, 0x1F0 - 0x138 + 40)[0], base + 0x1C0)
+        # The same bytes as the PE32 rebased to that base, past the headers.
+        self.assertEqual(rebased[40:], qel_pack.rebase(te_source(), base)[0x138:])
+
+    def test_in_a_volume_the_image_base_keeps_the_sections_alignment(self):
+        te = qel_pack.te_image(te_source())
+        self.assertEqual((qel_pack.te_alignment(te), qel_pack.te_skew(te)), (128, (0x138 - 40) % 128))
+        ffs = qel_pack.peim_file(MODULE, te, "T", "1")
+        volume, images = qel_pack.firmware_volume(0xFFFC0000, 0x10000, [ffs])
+        (base, rebased), = images
+        self.assertEqual(base % 128, 0)
+        self.assertIn(rebased, volume)
+        at = volume.index(rebased)
+        self.assertEqual(0xFFFC0000 + at + 40 - 0x138, base)
+        self.assertIn("section TE (12) at %08X, 240 bytes, image base %08X, 312 header bytes stripped"
+                      % (0xFFFC0000 + at, base), "\n".join(qel_pack.describe(volume)))
+        as_linked, none = qel_pack.firmware_volume(0xFFFC0000, 0x10000, [ffs], as_linked=True)
+        self.assertEqual(none, [])
+        self.assertIn(te, as_linked)
+
+    def test_what_is_not_a_te_image_is_refused(self):
+        with self.assertRaises(qel_pack.PackError):
+            qel_pack.te_fields(b"MZ" + bytes(60))
+        stripped_too_little = bytearray(qel_pack.te_image(te_source()))
+        struct.pack_into("<H", stripped_too_little, 6, 8)
+        with self.assertRaises(qel_pack.PackError):
+            qel_pack.te_fields(bytes(stripped_too_little))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -10,7 +10,8 @@
 #   run-scenario.sh SCENARIO FLASH_DIR [WORK_DIR]
 #
 # Without WORK_DIR the run's files go to a folder under FLASH_DIR that is
-# removed afterwards. Exit 0 on a match, 1 on any difference, 77 when QEMU or
+# removed afterwards. QEL_FORM=TE boots the same flash image with the module
+# in TE form (FLASH-TE.fd), against the same expectations. Exit 0 on a match, 1 on any difference, 77 when QEMU or
 # the flash image is absent. Lines "figure ..." carry measurements for
 # Tools/figures.sh.
 set -uo pipefail
@@ -41,6 +42,11 @@ source "$scenario_file"
 source "$(dirname "$0")/../../Harness/Qemu/flash-machines.sh"
 Given=$PciSerial
 qel_flash_machine "$Flash"
+case ${QEL_FORM:-PE32} in
+  PE32) ;;
+  TE) Flash=$Flash-TE; name="$name (TE)" ;;
+  *) echo "qemu-scenario $name: QEL_FORM is PE32 or TE, not '$QEL_FORM'"; exit 2 ;;
+esac
 [[ -n $Given ]] && PciSerial=$Given
 [[ $Outcome == halt ]] && HaltExit=yes
 
