@@ -153,5 +153,8 @@ foreach(Variant IN LISTS ImageVariants)
   qel_variant_package(${Variant} Volume Target)
 endforeach()
 
+# The example module that consumes the PPI, outside the module's folder.
+add_subdirectory("${PROJECT_SOURCE_DIR}/Examples/VersionConsumer" "${CMAKE_BINARY_DIR}/Examples/VersionConsumer")
+
 # The PEI core and the flash images that QEMU boots with -bios.
 add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")
