@@ -76,7 +76,7 @@ endfunction()
 
 qel_variant(Default BUILDS image host runner agree qemu fuzz
             ALIAS default DESCRIPTION "the shipped image's settings: trap after each report")
-qel_variant(Release BUILDS image host runner agree
+qel_variant(Release BUILDS image host runner agree qemu
             ALIAS quiet DESCRIPTION "the release image's settings: checks and messages off")
 qel_variant(DebugHalt BUILDS host runner agree qemu
             ALIAS halt DESCRIPTION "halt after each report, messages off")
