@@ -15,6 +15,10 @@ set(QEL_FIRMWARE_COMPILE_OPTIONS
   -fno-unwind-tables -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
+# DWARF names the sources and the build folder by where they lie: mapped to
+# the checkout's root, the debug images are the same from any checkout path.
+list(APPEND QEL_FIRMWARE_COMPILE_OPTIONS "-fdebug-prefix-map=${PROJECT_SOURCE_DIR}=.")
+
 # A figures build asks for each function's frame size (.su files beside the
 # objects); it does not change the code.
 option(QEL_STACK_USAGE "Write -fstack-usage files for the firmware objects" OFF)
