@@ -16,8 +16,11 @@ set(QEL_FIRMWARE_COMPILE_OPTIONS
   -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
 # DWARF names the sources and the build folder by where they lie: mapped to
-# the checkout's root, the debug images are the same from any checkout path.
+# the checkout's root, and the sources named relative to the build folder (see
+# cmake/relative-source.sh), the debug images are the same from any checkout
+# path.
 list(APPEND QEL_FIRMWARE_COMPILE_OPTIONS "-fdebug-prefix-map=${PROJECT_SOURCE_DIR}=.")
+set(CMAKE_CXX_COMPILER_LAUNCHER bash "${PROJECT_SOURCE_DIR}/cmake/relative-source.sh")
 
 # A figures build asks for each function's frame size (.su files beside the
 # objects); it does not change the code.
