@@ -117,24 +117,22 @@ function(qel_package Target Image ImageTarget Guid UiName Version Prefix OutVolu
   if(ARGC GREATER 9)
     set(Depex "${ARGV9}")
   endif()
-  set(Volume --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE})
+  set(Pack "${Python3_EXECUTABLE}" "${QEL_PACK}")
+  set(File ffs --name ${Guid} --ui ${UiName} --version ${Version} --depex "${Depex}")
+  set(Volume fv --base ${QEL_MODULE_VOLUME_BASE} --size ${QEL_MODULE_VOLUME_SIZE})
   add_custom_command(
     OUTPUT "${Prefix}.ffs" "${Prefix}.fv" "${Prefix}.rebased.efi" "${Prefix}.rebase"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --pe32 "${Image}" --ui ${UiName}
-            --version ${Version} --depex "${Depex}" -o "${Prefix}.ffs"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv ${Volume}
-            --ffs "${Prefix}.ffs" --rebased-pe32 "${Prefix}.rebased.efi" --rebase-address "${Prefix}.rebase"
-            -o "${Prefix}.fv"
+    COMMAND ${Pack} ${File} --pe32 "${Image}" -o "${Prefix}.ffs"
+    COMMAND ${Pack} ${Volume} --ffs "${Prefix}.ffs" --rebased-pe32 "${Prefix}.rebased.efi"
+            --rebase-address "${Prefix}.rebase" -o "${Prefix}.fv"
     DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
     COMMENT "Packing ${Prefix}.ffs and .fv" VERBATIM)
   add_custom_command(
     OUTPUT "${Prefix}.te" "${Prefix}-TE.ffs" "${Prefix}-TE.fv" "${Prefix}-TE.rebased.te" "${Prefix}-TE.rebase"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" te "${Image}" -o "${Prefix}.te"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" ffs --name ${Guid} --te "${Prefix}.te" --ui ${UiName}
-            --version ${Version} --depex "${Depex}" -o "${Prefix}-TE.ffs"
-    COMMAND "${Python3_EXECUTABLE}" "${QEL_PACK}" fv ${Volume}
-            --ffs "${Prefix}-TE.ffs" --rebased-pe32 "${Prefix}-TE.rebased.te" --rebase-address "${Prefix}-TE.rebase"
-            -o "${Prefix}-TE.fv"
+    COMMAND ${Pack} te "${Image}" -o "${Prefix}.te"
+    COMMAND ${Pack} ${File} --te "${Prefix}.te" -o "${Prefix}-TE.ffs"
+    COMMAND ${Pack} ${Volume} --ffs "${Prefix}-TE.ffs" --rebased-pe32 "${Prefix}-TE.rebased.te"
+            --rebase-address "${Prefix}-TE.rebase" -o "${Prefix}-TE.fv"
     DEPENDS "${Image}" ${ImageTarget} "${QEL_PACK}"
     COMMENT "Packing ${Prefix}.te, -TE.ffs and -TE.fv" VERBATIM)
   add_custom_target(${Target} ALL DEPENDS "${Prefix}.fv" "${Prefix}-TE.fv")
@@ -165,3 +163,6 @@ add_subdirectory("${PROJECT_SOURCE_DIR}/Examples/VersionConsumer" "${CMAKE_BINAR
 
 # The PEI core and the flash images that QEMU boots with -bios.
 add_subdirectory("${PROJECT_SOURCE_DIR}/Harness/Qemu" "${CMAKE_BINARY_DIR}/Harness/Qemu")
+
+# What a release hands to an integrator.
+include(cmake/Drop.cmake)
