@@ -28,7 +28,7 @@ fw_cfg=() settings=()
 while (($#)); do
   case $1 in
     --variant)
-      [[ -n ${2:-} ]] || { echo "debug.sh: --variant needs a build's name (DebugHalt, PciSerial)" >&2; exit 2; }
+      [[ -n ${2:-} ]] || { echo "debug.sh: --variant needs a build's name (DebugHalt, PciSerial, Release)" >&2; exit 2; }
       variant=$2; shift 2 ;;
     --set)
       [[ ${2:-} == *=* ]] || { echo "debug.sh: --set takes KEY=VALUE" >&2; exit 2; }
@@ -53,7 +53,12 @@ fw=build/firmware
 flash=$fw/QelVersion$suffix.fd
 image=$fw/QelVersionPei$suffix.efi
 if [[ ! -f $flash && -n $suffix ]]; then
-  known=$(cd "$fw" 2>/dev/null && ls QelVersion-*.fd 2>/dev/null | sed 's/^QelVersion-//; s/\.fd$//' | tr '\n' ' ')
+  # The builds whose module image lies beside their flash image (not the TE
+  # or consumer twins of a flash image).
+  known=$(cd "$fw" 2>/dev/null && for each in QelVersion-*.fd; do
+            each=${each#QelVersion-}; each=${each%.fd}
+            if [[ -f QelVersionPei-$each.efi ]]; then printf '%s ' "$each"; fi
+          done)
   echo "debug.sh: build $variant has no flash image; the builds with one: Default ${known}" >&2
   exit 2
 fi
