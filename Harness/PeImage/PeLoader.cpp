@@ -38,6 +38,7 @@ const CHAR8* ApplyRelocations(const UINT8* Directory, UINT32 DirectorySize, UINT
   }
   return nullptr;
 }
+
 const CHAR8* PlaceImage(const UINT8* File, UINT32 FileSize, UINT32 RunAddress, UINT8* Destination,
                         UINT32 DestinationSize, LoadedImage& Image) {
   Image = {};

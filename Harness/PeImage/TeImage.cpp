@@ -109,10 +109,8 @@ const CHAR8* Relocate(const UINT8* Header, UINT32 Size, const Layout& Image, UIN
   for (UINT32 Index = 0; Index < Skipped + Size; ++Index) {
     Destination[Index] = Index < Skipped ? 0 : Header[Index - Skipped];
   }
-  const UINT32 Base = static_cast<UINT32>(reinterpret_cast<UINTN>(Destination));
-  Describe(Base + Skipped, Size, Image, Loaded);
-  Loaded.Address = Base;
-  Loaded.Entry = Base + Image.EntryRva;
+  // With its header Skipped bytes in, the copy's image base is Destination.
+  Describe(static_cast<UINT32>(reinterpret_cast<UINTN>(Destination)) + Skipped, Size, Image, Loaded);
   return ApplyRelocations(Destination + Image.RelocationRva, Image.RelocationSize, Destination, Loaded);
 }
 }  // namespace TeImage

@@ -365,27 +365,24 @@ void ReportName(const Ffs::Span& Name) {
   Report::Quoted(Text, Count);
 }
 
-// The image is run where it lies (Form "PE32" or "TE"), or from the RAM it
-// was relocated into (Relocated).
-void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const LoadedImage& Loaded, const CHAR8* Form,
-         bool Relocated, const Scenario& Setup) {
+// Runs the PEIM's image where LoadPeim found it: in place, or in the RAM it
+// was relocated into (then it runs elsewhere than its image base says).
+void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const LoadedImage& Loaded, const Scenario& Setup) {
   ReportFile("dispatch:", Which);
   if (Sections.Name.Address != 0) {
     Report::Text(" ");
     ReportName(Sections.Name);
   }
   Report::Text("\n");
-  Report::Text("info: ");
-  Report::Text(Form);
+  Report::Text(Sections.Pe32.Address != 0 ? "info: PE32" : "info: TE");
   Report::HexField(" image at ", Loaded.Address + Loaded.Unbacked, 8);
   Report::DecimalField(", ", Loaded.Size - Loaded.Unbacked);
+  Report::Text(" bytes");
   if (Loaded.Unbacked != 0) {
-    Report::HexField(" bytes, image base ", Loaded.Address, 8);
-    Report::HexField(", entry ", Loaded.Entry, 8);
-  } else {
-    Report::HexField(" bytes, entry ", Loaded.Entry, 8);
+    Report::HexField(", image base ", Loaded.Address, 8);
   }
-  if (Relocated) {
+  Report::HexField(", entry ", Loaded.Entry, 8);
+  if (Loaded.Address != Loaded.PreferredBase) {
     Report::DecimalField(", relocated into read-only RAM with ", Loaded.Relocations);
     Report::Text(" fix-ups\n");
   } else {
@@ -405,10 +402,9 @@ void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const Loaded
     return;
   }
   // A later PEIM: its status and calling convention, then back to the module.
-  LoadedImage Later = Loaded;
-  WatchImage(&Later);
+  WatchImage(&Loaded);
   ModuleStack::Paint();
-  const EFI_STATUS Status = CallModuleEntry(Later.Entry, Handle, Foundation.Services(), ModuleStack::Top());
+  const EFI_STATUS Status = CallModuleEntry(Loaded.Entry, Handle, Foundation.Services(), ModuleStack::Top());
   WatchImage(&Image);
   bool StackRestored;
   CheckReturn(ModuleCall, ModuleStack::Top(), StackRestored);
@@ -423,13 +419,10 @@ void Run(const Ffs::File& Which, const Ffs::FileSections& Sections, const Loaded
 
 // Finds where the PEIM's image runs: a PE32 or TE rebased for its place in
 // flash runs there; a TE as linked is copied into RAM and relocated.
-const CHAR8* LoadPeim(const Ffs::FileSections& Sections, LoadedImage& Loaded, const CHAR8*& Form, bool& Relocated) {
-  Relocated = false;
+const CHAR8* LoadPeim(const Ffs::FileSections& Sections, LoadedImage& Loaded) {
   if (Sections.Pe32.Address != 0) {
-    Form = "PE32";
     return CheckImageInPlace(Sections.Pe32.Address, Sections.Pe32.Size, Loaded);
   }
-  Form = "TE";
   const UINT8* Header = reinterpret_cast<const UINT8*>(Sections.Te.Address);
   TeImage::Layout Layout;
   if (const CHAR8* Why = TeImage::Check(Header, Sections.Te.Size, Layout)) {
@@ -448,7 +441,6 @@ const CHAR8* LoadPeim(const Ffs::FileSections& Sections, LoadedImage& Loaded, co
   }
   ++RelocatedCount;
   Paging::Protect(Loaded.Address, Loaded.Size, Paging::Access::ReadOnly);
-  Relocated = true;
   return nullptr;
 }
 
@@ -478,13 +470,11 @@ bool TryDispatch(const Ffs::File& Which, const Scenario& Setup) {
     }
   }
   LoadedImage Loaded;
-  const CHAR8* Form;
-  bool Relocated;
-  if (const CHAR8* Why = LoadPeim(Sections, Loaded, Form, Relocated)) {
+  if (const CHAR8* Why = LoadPeim(Sections, Loaded)) {
     SkipFile(Which, Sections.Pe32.Address != 0 ? "its PE32 cannot run in place" : "its TE image cannot run", Why);
     return true;
   }
-  Run(Which, Sections, Loaded, Form, Relocated, Setup);
+  Run(Which, Sections, Loaded, Setup);
   return true;
 }
 
