@@ -6,6 +6,7 @@
 # Tools/drop.sh builds what it needs, installs it and archives it.
 set(QEL_DROP "QelVersionPei-${QEL_MODULE_VERSION}")
 set(QEL_DROP_TOOL "${PROJECT_SOURCE_DIR}/cmake/qel_drop.py")
+get_property(QEL_VERSION_PPI_GUID GLOBAL PROPERTY QEL_MODULE_QelVersionPei_PPI_GUID)
 
 # An earlier install's files would otherwise join this one's manifest.
 install(CODE "file(REMOVE_RECURSE \"\${CMAKE_INSTALL_PREFIX}/${QEL_DROP}\")")

@@ -15,15 +15,28 @@ function(qel_library Name)
   set_property(GLOBAL PROPERTY QEL_LIBRARY_${Name}_CONSTRUCTOR "${Arg_CONSTRUCTOR}")
 endfunction()
 
-# qel_module(Name FILE_GUID Guid VERSION Text ENTRY_POINT Routine SOURCES a.cpp ... LIBRARIES Lib ...)
+# qel_module(Name FILE_GUID Guid VERSION Text ENTRY_POINT Routine [PUBLISHES Header]
+#            SOURCES a.cpp ... LIBRARIES Lib ...)
 # Generates AutoGen.cpp: the constructor list in library order, then the entry.
+# PUBLISHES names the public header of the PPI the module installs; its
+# "// {GUID}" line becomes QEL_MODULE_<Name>_PPI_GUID, for dependency
+# expressions and manifests.
 function(qel_module Name)
-  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "FILE_GUID;VERSION;ENTRY_POINT" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 Arg "" "FILE_GUID;VERSION;ENTRY_POINT;PUBLISHES" "SOURCES;LIBRARIES")
   set(Hex4 "[0-9A-F][0-9A-F][0-9A-F][0-9A-F]")
-  if(NOT Arg_FILE_GUID MATCHES "^${Hex4}${Hex4}-${Hex4}-${Hex4}-${Hex4}-${Hex4}${Hex4}${Hex4}$" OR NOT Arg_VERSION)
+  set(Guid "${Hex4}${Hex4}-${Hex4}-${Hex4}-${Hex4}-${Hex4}${Hex4}${Hex4}")
+  if(NOT Arg_FILE_GUID MATCHES "^${Guid}$" OR NOT Arg_VERSION)
     message(FATAL_ERROR "module ${Name} needs a FILE_GUID (upper-case registry format) and a VERSION")
   endif()
   set_property(GLOBAL PROPERTY QEL_MODULE_${Name}_FILE_GUID ${Arg_FILE_GUID})
+  if(Arg_PUBLISHES)
+    file(STRINGS "${PROJECT_SOURCE_DIR}/${Arg_PUBLISHES}" PpiGuidLine REGEX "^// {${Guid}}$")
+    if(NOT PpiGuidLine)
+      message(FATAL_ERROR "${Arg_PUBLISHES}: no '// {GUID}' line (upper-case registry format) for the PPI's GUID")
+    endif()
+    string(REGEX REPLACE "^// {(.*)}$" "\\1" PpiGuid "${PpiGuidLine}")
+    set_property(GLOBAL PROPERTY QEL_MODULE_${Name}_PPI_GUID ${PpiGuid})
+  endif()
   set_property(GLOBAL PROPERTY QEL_MODULE_${Name}_VERSION ${Arg_VERSION})
   list(TRANSFORM Arg_SOURCES PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
   set(QEL_AUTOGEN_ENTRY_POINT ${Arg_ENTRY_POINT})
