@@ -79,7 +79,7 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-def files_of(drop):
+def drop_files(drop):
     """Every file of the drop, as paths relative to it with '/', sorted."""
     found = []
     for folder, _, names in os.walk(drop):
@@ -117,14 +117,8 @@ def describe_image(drop, path):
 
 def volume_image(volume):
     """The first PE32 or TE image in the volume's files, as it lies there."""
-    for offset in qel_pack.volume_offsets(volume):
-        for at, header in qel_pack.files_of(volume, offset):
-            data = volume[at + qel_pack.FILE_HEADER_SIZE:at + qel_pack.file_size(header)]
-            if header[qel_pack.FILE_TYPE] == qel_pack.FILE_TYPES["pad"]:
-                continue
-            for _, kind, body, size in qel_pack.iterate_sections(data):
-                if kind in (qel_pack.SECTION_PE32, qel_pack.SECTION_TE):
-                    return data[body:body + size]
+    for _, _, body in qel_pack.volume_images(volume, qel_pack.volume_offsets(volume)):
+        return body
     raise DropError("the volume holds no PE32 or TE image")
 
 
@@ -150,7 +144,7 @@ def manifest(drop, file_guid, ppi_guid, module_version, volume_base, volume_size
     """What an integrator's tools read: the names, the record, and for every
     build its images (with their digests) and packages (with where the
     volume's image runs)."""
-    files = files_of(drop)
+    files = drop_files(drop)
     builds = {}
     record = None
     for path in files:
@@ -189,7 +183,7 @@ def manifest(drop, file_guid, ppi_guid, module_version, volume_base, volume_size
 
 def write_sums(drop):
     lines = []
-    for path in files_of(drop):
+    for path in drop_files(drop):
         if path != SUMS:
             lines.append("%s  %s\n" % (sha256(qel_pack.read(os.path.join(drop, path))), path))
     qel_pack.write(os.path.join(drop, SUMS), "".join(lines).encode())
@@ -203,7 +197,7 @@ def archive(drop, output, mtime):
     buffer = io.BytesIO()
     with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as tar:
         folders = set()
-        for path in files_of(drop):
+        for path in drop_files(drop):
             parts = path.split("/")
             for depth in range(len(parts)):
                 folder = "/".join([top] + parts[:depth])

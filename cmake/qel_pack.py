@@ -545,7 +545,7 @@ def firmware_volume(base, size, files=(), vtf=None, block_size=0x1000, erase_pol
     as_linked, which leaves the loading core to relocate them), and
     optionally a volume top file: (core bytes, address of the core), a raw
     section whose body must end at the end of the volume.
-    Returns the volume and [(address, rebased PE32)]."""
+    Returns the volume and [(image base, rebased image)]."""
     if size % block_size or base % block_size:
         raise PackError("a volume's base and size are whole %d-byte blocks" % block_size)
     erase = 0xFF if erase_polarity else 0x00
@@ -711,26 +711,41 @@ def files_of(image, offset):
         cursor = align(cursor + max(file_size(header), FILE_HEADER_SIZE), FILE_ALIGNMENT)
 
 
-def placed_base(image, offsets):
-    """Where a volume lies in flash as its first rebased PE32 says (a PE32 in
-    a volume is rebased to its body's address); 0 when none is rebased."""
+def volume_images(image, offsets):
+    """(offset in image, section type, body) of each PE32 and TE section in
+    the files of the volumes at offsets, in order."""
     for offset in offsets:
         for at, header in files_of(image, offset):
             if header[FILE_TYPE] == FILE_TYPES["pad"]:
                 continue
             data = image[at + FILE_HEADER_SIZE:at + file_size(header)]
-            for _, kind, body, _ in iterate_sections(data):
-                image_base = None
-                if kind == SECTION_PE32 and data[body:body + 2] == b"MZ":
-                    _, optional = pe_offsets(data[body:])
-                    image_base = struct.unpack_from("<I", data, body + optional + PE_IMAGE_BASE)[0]
-                elif kind == SECTION_TE and data[body:body + 2] == TE_SIGNATURE:
-                    stripped, image_base, _, _ = te_fields(data[body:])
-                    image_base += stripped - TE_HEADER_SIZE  # where its header lies
-                if image_base is not None:
-                    placed = image_base - (at + FILE_HEADER_SIZE + body)
-                    if image_base and placed % 0x1000 == 0 and 0 <= placed <= FOUR_GIB - len(image):
-                        return placed
+            for _, kind, body, size in iterate_sections(data):
+                if kind in (SECTION_PE32, SECTION_TE):
+                    yield at + FILE_HEADER_SIZE + body, kind, data[body:body + size]
+
+
+def claimed_address(kind, body):
+    """Where the image's first byte runs as its headers say: a PE32's image
+    base; a TE's image base plus the bytes stripped beyond its header. None
+    when the body is neither."""
+    if kind == SECTION_PE32 and body[:2] == b"MZ":
+        _, optional = pe_offsets(body)
+        return struct.unpack_from("<I", body, optional + PE_IMAGE_BASE)[0]
+    if kind == SECTION_TE and body[:2] == TE_SIGNATURE:
+        stripped, image_base, _, _ = te_fields(body)
+        return image_base + stripped - TE_HEADER_SIZE
+    return None
+
+
+def placed_base(image, offsets):
+    """Where a volume lies in flash as its first rebased image says (an image
+    in a volume is rebased to where its body lies); 0 when none is rebased."""
+    for at, kind, body in volume_images(image, offsets):
+        claimed = claimed_address(kind, body)
+        if claimed:
+            placed = claimed - at
+            if placed % 0x1000 == 0 and 0 <= placed <= FOUR_GIB - len(image):
+                return placed
     return 0
 
 
@@ -744,34 +759,34 @@ def is_firmware_file(image):
     return sum(summed) & 0xFF == 0
 
 
+def section_lines(image, table, count, base):
+    """A line for each of the count section headers at table, placed at base."""
+    lines = []
+    for index in range(count):
+        header = table + index * PE_SECTION_HEADER_SIZE
+        name = image[header:header + 8].rstrip(b"\0").decode("ascii", errors="replace")
+        size, address = struct.unpack_from("<II", image, header + PE_SECTION_VIRTUAL_SIZE)
+        lines.append("  section %-8s at %08X, %d bytes" % (name, (base + address) % FOUR_GIB, size))
+    return lines
+
+
 def describe_pe32(image):
     pe, optional = pe_offsets(image)
     count = struct.unpack_from("<H", image, pe + PE_SECTION_COUNT)[0]
     entry = struct.unpack_from("<I", image, optional + PE_ENTRY_POINT)[0]
     base = struct.unpack_from("<I", image, optional + PE_IMAGE_BASE)[0]
     in_memory = struct.unpack_from("<I", image, optional + PE_SIZE_OF_IMAGE)[0]
-    lines = ["PE32 image: %d bytes (%d in memory), image base %08X, entry point %08X"
-             % (len(image), in_memory, base, base + entry)]
     table = optional + struct.unpack_from("<H", image, pe + PE_OPTIONAL_HEADER_SIZE)[0]
-    for index in range(count):
-        header = table + index * PE_SECTION_HEADER_SIZE
-        name = image[header:header + 8].rstrip(b"\0").decode("ascii", errors="replace")
-        size, address = struct.unpack_from("<II", image, header + PE_SECTION_VIRTUAL_SIZE)
-        lines.append("  section %-8s at %08X, %d bytes" % (name, base + address, size))
-    return lines
+    return (["PE32 image: %d bytes (%d in memory), image base %08X, entry point %08X"
+             % (len(image), in_memory, base, base + entry)] + section_lines(image, table, count, base))
 
 
 def describe_te(te):
     stripped, image_base, count, _ = te_fields(te)
     entry, = struct.unpack_from("<I", te, 8)
-    lines = ["TE image: %d bytes, %d header bytes stripped, image base %08X, entry point %08X"
+    return (["TE image: %d bytes, %d header bytes stripped, image base %08X, entry point %08X"
              % (len(te), stripped, image_base, (image_base + entry) % FOUR_GIB)]
-    for index in range(count):
-        header = TE_HEADER_SIZE + index * PE_SECTION_HEADER_SIZE
-        name = te[header:header + 8].rstrip(b"\0").decode("ascii", errors="replace")
-        size, address = struct.unpack_from("<II", te, header + PE_SECTION_VIRTUAL_SIZE)
-        lines.append("  section %-8s at %08X, %d bytes" % (name, (image_base + address) % FOUR_GIB, size))
-    return lines
+            + section_lines(te, TE_HEADER_SIZE, count, image_base))
 
 
 def describe(image, base=None):

@@ -97,7 +97,7 @@ for build, content in manifest["builds"].items():
             check_image(entry["image"], qel_drop.volume_image(data), entry["file"] + " (its image)")
 for entry in manifest["flash-images"]:
     seen.add(entry["file"])
-binaries = {path for path in qel_drop.files_of(drop) if path.endswith((".efi", ".te", ".ffs", ".fv", ".fd"))}
+binaries = {path for path in qel_drop.drop_files(drop) if path.endswith((".efi", ".te", ".ffs", ".fv", ".fd"))}
 if binaries != seen:
     problems.append("the manifest leaves out %s" % sorted(binaries - seen))
 for problem in problems:
