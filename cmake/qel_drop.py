@@ -122,11 +122,23 @@ def volume_image(volume):
     raise DropError("the volume holds no PE32 or TE image")
 
 
+def file_depex(ffs):
+    """The dependency expression of the firmware file, as text."""
+    data = ffs[qel_pack.FILE_HEADER_SIZE:qel_pack.file_size(ffs)]
+    for _, kind, body, size in qel_pack.iterate_sections(data):
+        if kind == qel_pack.SECTION_PEI_DEPEX:
+            return qel_pack.depex_text(data[body:body + size])
+    raise DropError("the firmware file has no dependency section")
+
+
 def describe_package(drop, path):
-    """A .ffs or .fv; a volume also with the image as it runs there (its
-    base, its digest) and where a debugger loads the debug image's symbols."""
+    """A .ffs with its dependency expression, or an .fv also with the image
+    as it runs there (its base, its digest) and where a debugger loads the
+    debug image's symbols."""
     data = qel_pack.read(os.path.join(drop, path))
     entry = {"file": path, "bytes": len(data), "sha256": sha256(data)}
+    if path.endswith(".ffs"):
+        entry["dependency"] = file_depex(data)
     stem = os.path.splitext(path)[0]
     if path.endswith(".fv") and os.path.exists(os.path.join(drop, stem + ".rebase")):
         base = qel_pack.parse_number(qel_pack.read(os.path.join(drop, stem + ".rebase")).decode().strip())
@@ -167,6 +179,10 @@ def manifest(drop, file_guid, ppi_guid, module_version, volume_base, volume_size
         raise DropError("the drop lacks the Default or the Release build (it has %s)" % sorted(builds))
     builds["Default"]["use"] = "debug flash: checks and messages on"
     builds["Release"]["use"] = "production flash: checks and messages off"
+    dependencies = {entry["dependency"] for build in builds.values() for entry in build["packages"]
+                    if "dependency" in entry}
+    if len(dependencies) != 1:
+        raise DropError("the module's files differ in their dependency expressions: %s" % sorted(dependencies))
     flash = [describe_package(drop, path) for path in files if path.endswith(".fd")]
     return {
         "module": "QelVersionPei",
@@ -174,7 +190,7 @@ def manifest(drop, file_guid, ppi_guid, module_version, volume_base, volume_size
         "file-guid": file_guid.upper(),
         "ppi-guid": ppi_guid.upper(),
         "version-record": {"signature": record[0], "version": record[1]},
-        "dependency": "TRUE",
+        "dependency": dependencies.pop(),
         "module-volume": {"base": "0x%08X" % volume_base, "bytes": volume_size},
         "builds": builds,
         "flash-images": flash,
