@@ -73,7 +73,7 @@ run_target() {
   read -r -a command <"$entry"
   mkdir -p "$work/$name.corpus"
   # Seeds a mutation can start from, where random bytes would rarely pass a
-  # checksum: Tests/Fuzz/<Target>/.
+  # checksum, and inputs that once found a fault: Tests/Fuzz/<Target>/.
   [[ -d Tests/Fuzz/$name ]] && cp Tests/Fuzz/"$name"/* "$work/$name.corpus/"
   options=()
   [[ -f Tests/Fuzz/$name.dict ]] && options=(-dict="Tests/Fuzz/$name.dict")

@@ -143,6 +143,12 @@ void PciHostBridge::PortWrite(uint16_t Port, unsigned Size, uint32_t Value) {
 void PciHostBridge::Refresh() {
   std::vector<const PciBridge*> Path;
   RefreshBus(RootBus, Path);
+  // The host bridge decodes its own configuration ports before anything it
+  // forwards: a UART whose I/O BAR covers 0xCF8..0xCFF must not take the
+  // address register from the code that programs it. The last range mapped
+  // answers first.
+  On.UnmapPorts(*this);
+  On.MapPorts(AddressPort, DataPort + 3, *this);
 }
 
 void PciHostBridge::RefreshBus(PciBus& Bus, std::vector<const PciBridge*>& Path) {

@@ -135,6 +135,20 @@ TEST_F(PciModelTest, IoUart_AnswersOnlyWhenEveryHopDecodes) {
   EXPECT_FALSE(Function.Placed());
 }
 
+// A UART placed over the configuration ports (a BAR of 0xCF8 that a
+// firmware filled or a board left) must not take them from the host bridge.
+TEST_F(PciModelTest, IoUart_OverTheConfigurationPorts_LeavesThemToTheHostBridge) {
+  LatchDevice Uart;
+  auto& Function = Host.Root().Add<Sim::PciUartFunction>(2, 0, Uart, 0x3F8, Sim::PciUartFunction::Options{});
+  Function.Set32(Bar0, 0x0CF9);
+  Function.Set16(Command, CommandIoSpace);
+  Host.Refresh();
+  ASSERT_TRUE(Function.Placed());
+  Processor.PortOut(0xCF8, 4, 0xF9F9F9F9);
+  EXPECT_EQ(Processor.PortIn(0xCF8, 4), 0xF9F9F9F9u);
+  EXPECT_EQ(ConfigRead(Word(0, 2, 0, Bar0), 0xCFC, 4) & ~7u, 0x0CF8u);
+}
+
 TEST_F(PciModelTest, MemoryUart_ReachesItsRegistersAsBytes) {
   LatchDevice Uart;
   Uart.PortValues[0x2FD] = 0x60;
